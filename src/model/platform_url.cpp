@@ -1,0 +1,47 @@
+#include "sarn/model/platform_url.h"
+
+#include <array>
+
+namespace sarn {
+
+std::string_view trim_ascii(std::string_view text) {
+    auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
+    while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+namespace {
+
+// True when the bytes hold a C0 control, DEL, or a C1 control (U+0080-U+009F,
+// encoded in UTF-8 as C2 80 .. C2 9F).
+bool has_control_character(std::string_view rest) {
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        auto byte = static_cast<unsigned char>(rest[i]);
+        if (byte < 0x20 || byte == 0x7f) return true;
+        if (byte == 0xc2 && i + 1 < rest.size()) {
+            auto next = static_cast<unsigned char>(rest[i + 1]);
+            if (next >= 0x80 && next <= 0x9f) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::string> normalize_watch_url(std::string_view text) {
+    text = trim_ascii(text);
+    constexpr std::array<std::string_view, 3> origins = {kPlatformBareOrigin, kPlatformWwwOrigin,
+                                                         kPlatformMobileOrigin};
+    for (std::string_view origin : origins) {
+        if (!text.starts_with(origin)) continue;
+        std::string_view rest = text.substr(origin.size());
+        if (rest.empty() || rest.size() > 232 || has_control_character(rest)) return std::nullopt;
+        std::string out(kPlatformBareOrigin);
+        out.append(rest);
+        return out;
+    }
+    return std::nullopt;
+}
+
+}  // namespace sarn

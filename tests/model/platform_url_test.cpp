@@ -1,0 +1,33 @@
+#include "sarn/model/platform_url.h"
+
+#include <gtest/gtest.h>
+
+namespace sarn {
+namespace {
+
+TEST(NormalizeWatchUrl, AcceptsTheThreeOriginsAndRefusesTheRest) {
+    const std::string long_rest(232, 'a');
+    struct Row {
+        std::string input;
+        std::optional<std::string> expected;
+    };
+    const Row rows[] = {
+        {"https://m.youtube.com/watch?v=abc", "https://youtube.com/watch?v=abc"},
+        {"https://www.youtube.com/@handle", "https://youtube.com/@handle"},
+        {"  https://youtube.com/channel/UC1  ", "https://youtube.com/channel/UC1"},
+        {"https://youtube.com/" + long_rest, "https://youtube.com/" + long_rest},
+        {"https://youtube.com/" + long_rest + "a", std::nullopt},
+        {"https://youtube.com/", std::nullopt},
+        {"https://youtube.com/a\tb", std::nullopt},
+        {"https://youtube.com/a\xc2\x85" "b", std::nullopt},  // U+0085, a C1 control
+        {"https://youtube.com/caf\xc3\xa9", "https://youtube.com/caf\xc3\xa9"},
+        {"https://example.com/watch?v=abc", std::nullopt},
+        {"http://youtube.com/watch", std::nullopt},
+        {"https://youtube.com.evil/x", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Row& row : rows) EXPECT_EQ(normalize_watch_url(row.input), row.expected) << row.input;
+}
+
+}  // namespace
+}  // namespace sarn

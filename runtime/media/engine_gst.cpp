@@ -230,7 +230,7 @@ struct MediaEngine::Impl {
     GstElement* make_video_sink() {
         GstElement* sink = gst_element_factory_make("appsink", "video");
         if (sink == nullptr) return nullptr;
-        GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGRx");
+        GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGRA");
         g_object_set(sink, "caps", caps, "max-buffers", 2u, "drop", TRUE, "sync", TRUE, "enable-last-sample",
                      FALSE, nullptr);
         gst_caps_unref(caps);
@@ -286,7 +286,7 @@ struct MediaEngine::Impl {
         const std::uint64_t duration_ms = std::max<std::uint64_t>(options.synthesized_duration_ms, 1000);
         const std::string description = fmt::format(
             "videotestsrc name=vsrc pattern=ball is-live=false num-buffers={} "
-            "! video/x-raw,format=BGRx,width={},height={},framerate=30/1 ! appsink name=video "
+            "! video/x-raw,format=BGRA,width={},height={},framerate=30/1 ! appsink name=video "
             "audiotestsrc name=asrc wave=sine freq=440 volume=0.04 is-live=false samplesperbuffer=441 "
             "num-buffers={} ! audio/x-raw,rate=44100,channels=2 ! audioconvert ! volume name=vol "
             "! queue max-size-buffers=8 max-size-bytes=0 max-size-time=0 ! audioconvert name=aconv",

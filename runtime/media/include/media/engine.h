@@ -34,9 +34,9 @@ enum class PlaybackState : std::uint8_t {
 
 std::string_view to_string(PlaybackState state);
 
-// One decoded picture: 4 bytes per pixel in B, G, R, X order (the native layout of
-// 32-bit image surfaces on little-endian machines; X is 0xff). The bytes stay valid
-// as long as any copy of `pixels` lives.
+// One decoded picture: 4 bytes per pixel in B, G, R, A order with A = 0xff (the
+// native 0xAARRGGBB words of 32-bit image surfaces on little-endian machines). The
+// bytes stay valid as long as any copy of `pixels` lives.
 struct VideoFrame {
     std::uint32_t width = 0;
     std::uint32_t height = 0;

@@ -250,6 +250,7 @@ std::expected<SyncMessage, DeviceSyncError> SyncSession::receive_message(std::op
             case SyncOpcode::Ping: {
                 const SyncBytes pong = encode_packet(static_cast<std::uint8_t>(SyncOpcode::Pong), 0, 0, {});
                 if (auto r = send_frame(pong); !r) return std::unexpected(r.error());
+                ++m_pings_answered;
                 continue;
             }
             case SyncOpcode::Pong: continue;

@@ -111,6 +111,7 @@ public:
     bool peer_authorized() const { return m_peer_authorized; }
     std::uint32_t next_stream_id() const { return m_next_stream_id; }
     std::size_t open_streams() const { return m_streams.open_streams(); }
+    std::uint64_t pings_answered() const { return m_pings_answered; }
     SyncSocket& socket() { return m_socket; }
 
     std::expected<void, DeviceSyncError> send_frame(SyncByteView packet);
@@ -134,6 +135,7 @@ private:
     std::int32_t m_peer_version = 0;
     std::uint32_t m_next_stream_id = 0;
     bool m_peer_authorized = false;
+    std::uint64_t m_pings_answered = 0;
     StreamReassembler m_streams;
     SyncBytes m_frame;
     SyncBytes m_plain;

@@ -1,0 +1,743 @@
+// The media engine over GStreamer. This is the only file of the program that
+// includes GStreamer.
+//
+// Threads and locks:
+// - the caller's thread (the interface) opens, plays, seeks and queries;
+// - one bus thread per opened stream reads the pipeline's messages and turns them
+//   into states and events;
+// - GStreamer's streaming threads hand decoded pictures to the appsink callbacks.
+// `mu` guards the state fields and the event queue, `frame_mu` the newest picture,
+// `wake_mu` the wake callback. No GStreamer function is ever called while one of them
+// is held: a flushing seek waits for the streaming threads, which may be waiting for
+// `frame_mu`.
+#include "media/engine.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include <fmt/core.h>
+
+namespace media::engine {
+
+std::string_view to_string(PlaybackState state) {
+    switch (state) {
+        case PlaybackState::Idle: return "idle";
+        case PlaybackState::Loading: return "loading";
+        case PlaybackState::Paused: return "paused";
+        case PlaybackState::Playing: return "playing";
+        case PlaybackState::Buffering: return "buffering";
+        case PlaybackState::Ended: return "ended";
+        case PlaybackState::Error: return "error";
+    }
+    return "unknown";
+}
+
+namespace {
+
+constexpr std::size_t kMaxEvents = 256;
+constexpr const char* kStopMessage = "vorn-engine-stop";
+constexpr const char* kStartFailedMessage = "vorn-engine-start-failed";
+
+// GStreamer is initialised once per process; the answer says whether it worked.
+struct GstRuntime {
+    bool ok = false;
+    std::string error;
+};
+
+const GstRuntime& gst_runtime() {
+    static const GstRuntime runtime = [] {
+        GstRuntime r;
+        GError* err = nullptr;
+        if (gst_init_check(nullptr, nullptr, &err)) {
+            r.ok = true;
+        } else {
+            r.error = err != nullptr ? err->message : "initialisation failed";
+        }
+        if (err != nullptr) g_error_free(err);
+        return r;
+    }();
+    return runtime;
+}
+
+std::uint64_t ns_to_ms(gint64 ns) { return ns <= 0 ? 0 : static_cast<std::uint64_t>(ns) / GST_MSECOND; }
+
+gint64 ms_to_ns(std::uint64_t ms) {
+    constexpr std::uint64_t limit = static_cast<std::uint64_t>(G_MAXINT64) / GST_MSECOND;
+    return static_cast<gint64>(std::min(ms, limit) * GST_MSECOND);
+}
+
+// Keeps a decoded sample mapped for as long as a frame refers to its bytes.
+struct MappedSample {
+    GstSample* sample = nullptr;
+    GstBuffer* buffer = nullptr;
+    GstMapInfo map{};
+    bool mapped = false;
+    MappedSample() = default;
+    MappedSample(const MappedSample&) = delete;
+    MappedSample& operator=(const MappedSample&) = delete;
+    ~MappedSample() {
+        if (mapped) gst_buffer_unmap(buffer, &map);
+        if (sample != nullptr) gst_sample_unref(sample);
+    }
+};
+
+std::string address_to_uri(std::string_view address) {
+    std::string text(address);
+    if (gst_uri_is_valid(text.c_str())) return text;
+    GError* err = nullptr;
+    gchar* uri = gst_filename_to_uri(text.c_str(), &err);
+    if (err != nullptr) g_error_free(err);
+    if (uri == nullptr) return text;
+    std::string out(uri);
+    g_free(uri);
+    return out;
+}
+
+}  // namespace
+
+struct MediaEngine::Impl {
+    EngineOptions options;
+    bool synthesized = false;
+    bool available = false;
+    std::string unavailable_reason;
+    std::string address;
+
+    GstElement* pipeline = nullptr;
+    GstElement* volume_element = nullptr;  // the element that has "volume" and "mute"
+    GstBus* bus = nullptr;
+    std::thread bus_thread;
+
+    mutable std::mutex mu;
+    PlaybackState state = PlaybackState::Idle;
+    bool wants_playing = false;
+    bool prerolled = false;
+    std::optional<std::uint64_t> pending_seek;   // target shown by position_ms
+    bool seek_in_flight = false;                 // sent, waiting for ASYNC_DONE
+    std::optional<std::uint64_t> duration;
+    bool duration_announced = false;
+    std::uint32_t buffering = 100;
+    std::uint64_t last_position = 0;
+    std::optional<std::string> error;
+    std::deque<EngineEvent> events;
+    double volume = 1.0;
+    bool muted = false;
+
+    mutable std::mutex frame_mu;
+    std::shared_ptr<const VideoFrame> frame;
+    std::uint64_t frame_serial = 0;
+
+    std::mutex wake_mu;
+    std::function<void()> wake;
+
+    ~Impl() { close_pipeline(); }
+
+    void notify() {
+        std::function<void()> w;
+        {
+            std::lock_guard lock(wake_mu);
+            w = wake;
+        }
+        if (w) w();
+    }
+
+    // Caller holds `mu`.
+    void push_locked(EngineEvent event) {
+        if (events.size() >= kMaxEvents) events.pop_front();
+        events.push_back(std::move(event));
+    }
+
+    // Caller holds `mu`.
+    void set_state_locked(PlaybackState next) {
+        if (state == next) return;
+        state = next;
+        push_locked(StateChanged{next});
+    }
+
+    void fail(std::string text) {
+        {
+            std::lock_guard lock(mu);
+            if (state == PlaybackState::Error) return;
+            error = text;
+            push_locked(EngineError{std::move(text)});
+            set_state_locked(PlaybackState::Error);
+        }
+        notify();
+    }
+
+    // ---- pictures (streaming threads) ----
+
+    void take_sample(GstSample* sample) {
+        if (sample == nullptr) return;
+        auto holder = std::make_shared<MappedSample>();
+        holder->sample = sample;
+        GstCaps* caps = gst_sample_get_caps(sample);
+        GstBuffer* buffer = gst_sample_get_buffer(sample);
+        GstVideoInfo info;
+        if (caps == nullptr || buffer == nullptr || !gst_video_info_from_caps(&info, caps)) return;
+        holder->buffer = buffer;
+        if (!gst_buffer_map(buffer, &holder->map, GST_MAP_READ)) return;
+        holder->mapped = true;
+
+        VideoFrame f;
+        f.width = static_cast<std::uint32_t>(GST_VIDEO_INFO_WIDTH(&info));
+        f.height = static_cast<std::uint32_t>(GST_VIDEO_INFO_HEIGHT(&info));
+        f.stride = static_cast<std::uint32_t>(GST_VIDEO_INFO_PLANE_STRIDE(&info, 0));
+        std::size_t offset = GST_VIDEO_INFO_PLANE_OFFSET(&info, 0);
+        if (GstVideoMeta* meta = gst_buffer_get_video_meta(buffer); meta != nullptr) {
+            f.stride = static_cast<std::uint32_t>(meta->stride[0]);
+            offset = meta->offset[0];
+        }
+        if (offset + static_cast<std::size_t>(f.stride) * f.height > holder->map.size) return;
+        if (f.stride < f.width * 4) return;
+        const GstClockTime pts = GST_BUFFER_PTS(buffer);
+        if (GST_CLOCK_TIME_IS_VALID(pts)) {
+            const GstSegment* segment = gst_sample_get_segment(sample);
+            guint64 stream_time = pts;
+            if (segment != nullptr && segment->format == GST_FORMAT_TIME) {
+                stream_time = gst_segment_to_stream_time(segment, GST_FORMAT_TIME, pts);
+            }
+            if (GST_CLOCK_TIME_IS_VALID(stream_time)) f.pts_ms = stream_time / GST_MSECOND;
+        }
+        f.pixels = std::shared_ptr<const std::uint8_t>(holder, holder->map.data + offset);
+
+        std::shared_ptr<const VideoFrame> old;
+        {
+            std::lock_guard lock(frame_mu);
+            f.serial = ++frame_serial;
+            old = std::exchange(frame, std::make_shared<const VideoFrame>(std::move(f)));
+        }
+        old.reset();  // the previous sample is released outside the lock
+        notify();
+    }
+
+    static GstFlowReturn on_new_sample(GstAppSink* sink, gpointer data) {
+        static_cast<Impl*>(data)->take_sample(gst_app_sink_pull_sample(sink));
+        return GST_FLOW_OK;
+    }
+
+    static GstFlowReturn on_new_preroll(GstAppSink* sink, gpointer data) {
+        static_cast<Impl*>(data)->take_sample(gst_app_sink_pull_preroll(sink));
+        return GST_FLOW_OK;
+    }
+
+    GstElement* make_video_sink() {
+        GstElement* sink = gst_element_factory_make("appsink", "video");
+        if (sink == nullptr) return nullptr;
+        GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGRA");
+        g_object_set(sink, "caps", caps, "max-buffers", 2u, "drop", TRUE, "sync", TRUE, "enable-last-sample",
+                     FALSE, nullptr);
+        gst_caps_unref(caps);
+        install_callbacks(sink);
+        return sink;
+    }
+
+    void install_callbacks(GstElement* sink) {
+        GstAppSinkCallbacks callbacks{};
+        callbacks.new_sample = &Impl::on_new_sample;
+        callbacks.new_preroll = &Impl::on_new_preroll;
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+    }
+
+    GstElement* make_audio_sink(const char* name) {
+        if (options.audio == AudioOutput::Null) {
+            GstElement* sink = gst_element_factory_make("fakesink", name);
+            if (sink != nullptr) g_object_set(sink, "sync", TRUE, nullptr);
+            return sink;
+        }
+        GstElement* sink = gst_element_factory_make("autoaudiosink", name);
+        if (sink == nullptr) {
+            sink = gst_element_factory_make("fakesink", name);
+            if (sink != nullptr) g_object_set(sink, "sync", TRUE, nullptr);
+        }
+        return sink;
+    }
+
+    // ---- building and closing pipelines (caller's thread) ----
+
+    bool build_playbin(const std::string& uri) {
+        pipeline = gst_element_factory_make("playbin", "player");
+        if (pipeline == nullptr) return false;
+        GstElement* video = make_video_sink();
+        GstElement* audio = make_audio_sink("audio");
+        if (video == nullptr || audio == nullptr) {
+            if (video != nullptr) gst_object_unref(video);
+            if (audio != nullptr) gst_object_unref(audio);
+            return false;
+        }
+        guint flags = 0;
+        g_object_get(pipeline, "flags", &flags, nullptr);
+        flags &= ~0x4u;   // no subtitles
+        flags |= 0x100u;  // buffering for network streams
+        g_object_set(pipeline, "uri", uri.c_str(), "video-sink", video, "audio-sink", audio, "flags", flags,
+                     "buffer-size", static_cast<gint>(options.buffer_bytes), "buffer-duration",
+                     static_cast<gint64>(options.buffer_ms) * static_cast<gint64>(GST_MSECOND), nullptr);
+        volume_element = pipeline;
+        return true;
+    }
+
+    bool build_synthesized() {
+        const std::uint64_t duration_ms = std::max<std::uint64_t>(options.synthesized_duration_ms, 1000);
+        const std::string description = fmt::format(
+            "videotestsrc name=vsrc pattern=ball is-live=false num-buffers={} "
+            "! video/x-raw,format=BGRA,width={},height={},framerate=30/1 ! appsink name=video "
+            "audiotestsrc name=asrc wave=sine freq=440 volume=0.04 is-live=false samplesperbuffer=441 "
+            "num-buffers={} ! audio/x-raw,rate=44100,channels=2 ! audioconvert ! volume name=vol "
+            "! queue max-size-buffers=8 max-size-bytes=0 max-size-time=0 ! audioconvert name=aconv",
+            duration_ms * 30 / 1000 + 1, options.synthesized_width, options.synthesized_height,
+            duration_ms / 10 + 1);
+        GError* err = nullptr;
+        GstElement* bin = gst_parse_launch(description.c_str(), &err);
+        if (err != nullptr) {
+            g_error_free(err);
+            if (bin != nullptr) gst_object_unref(bin);
+            return false;
+        }
+        if (bin == nullptr) return false;
+        pipeline = bin;
+        GstElement* aconv = gst_bin_get_by_name(GST_BIN(bin), "aconv");
+        GstElement* audio = make_audio_sink("audio");
+        bool linked = false;
+        if (aconv != nullptr && audio != nullptr) {
+            gst_bin_add(GST_BIN(bin), audio);
+            linked = gst_element_link(aconv, audio);
+            audio = nullptr;
+        }
+        if (audio != nullptr) gst_object_unref(audio);
+        if (aconv != nullptr) gst_object_unref(aconv);
+        GstElement* video = gst_bin_get_by_name(GST_BIN(bin), "video");
+        if (video != nullptr) {
+            g_object_set(video, "max-buffers", 2u, "drop", TRUE, "sync", TRUE, "enable-last-sample", FALSE,
+                         nullptr);
+            install_callbacks(video);
+            gst_object_unref(video);
+        }
+        volume_element = gst_bin_get_by_name(GST_BIN(bin), "vol");
+        if (volume_element != nullptr) gst_object_unref(volume_element);  // the bin keeps it alive
+        return linked && video != nullptr;
+    }
+
+    void close_pipeline() {
+        if (pipeline == nullptr) return;
+        if (bus_thread.joinable()) {
+            gst_bus_post(bus, gst_message_new_application(nullptr, gst_structure_new_empty(kStopMessage)));
+            bus_thread.join();
+        }
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        if (bus != nullptr) {
+            gst_bus_set_flushing(bus, TRUE);
+            gst_object_unref(bus);
+            bus = nullptr;
+        }
+        gst_object_unref(pipeline);
+        pipeline = nullptr;
+        volume_element = nullptr;
+        std::shared_ptr<const VideoFrame> old;
+        {
+            std::lock_guard lock(frame_mu);
+            old = std::exchange(frame, nullptr);
+        }
+    }
+
+    void apply_volume() {
+        if (volume_element == nullptr) return;
+        double v;
+        bool m;
+        {
+            std::lock_guard lock(mu);
+            v = volume;
+            m = muted;
+        }
+        g_object_set(volume_element, "volume", v, "mute", m ? TRUE : FALSE, nullptr);
+    }
+
+    void open(std::string_view where) {
+        close_pipeline();
+        address = std::string(where);
+        {
+            std::lock_guard lock(mu);
+            prerolled = false;
+            pending_seek.reset();
+            seek_in_flight = false;
+            duration = synthesized ? std::optional<std::uint64_t>(options.synthesized_duration_ms) : std::nullopt;
+            duration_announced = false;
+            buffering = 100;
+            last_position = 0;
+            error.reset();
+            set_state_locked(PlaybackState::Loading);
+        }
+        if (!available) {
+            fail(fmt::format("media engine unavailable: {}", unavailable_reason));
+            return;
+        }
+        const bool built = synthesized ? build_synthesized() : build_playbin(address_to_uri(address));
+        if (!built) {
+            close_pipeline();
+            fail(synthesized ? "could not build the synthesized clip"
+                             : "could not build the player (missing playbin or appsink)");
+            return;
+        }
+        apply_volume();
+        bus = gst_element_get_bus(pipeline);
+        bus_thread = std::thread([this] { bus_loop(); });
+        start_state(desired_gst_state());
+    }
+
+    GstState desired_gst_state() {
+        std::lock_guard lock(mu);
+        return wants_playing ? GST_STATE_PLAYING : GST_STATE_PAUSED;
+    }
+
+    void start_state(GstState target) {
+        if (pipeline == nullptr) return;
+        if (gst_element_set_state(pipeline, target) == GST_STATE_CHANGE_FAILURE) {
+            // The element that failed has normally posted an error already; this marker
+            // follows it on the bus so that a silent failure still ends in an error.
+            gst_bus_post(bus, gst_message_new_application(nullptr, gst_structure_new_empty(kStartFailedMessage)));
+        }
+    }
+
+    bool send_seek(std::uint64_t target_ms) {
+        if (pipeline == nullptr) return false;
+        const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
+        if (synthesized) {
+            // The generated clip ends where the seek says; the sources would run on.
+            const std::uint64_t end = options.synthesized_duration_ms;
+            return gst_element_seek(pipeline, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+                                    ms_to_ns(std::min(target_ms, end)), GST_SEEK_TYPE_SET, ms_to_ns(end));
+        }
+        return gst_element_seek_simple(pipeline, GST_FORMAT_TIME, flags, ms_to_ns(target_ms));
+    }
+
+    // ---- the bus thread ----
+
+    void bus_loop() {
+        for (;;) {
+            GstMessage* msg = gst_bus_timed_pop(bus, GST_CLOCK_TIME_NONE);
+            if (msg == nullptr) continue;
+            const bool stop = handle_message(msg);
+            gst_message_unref(msg);
+            if (stop) return;
+        }
+    }
+
+    void refresh_duration() {
+        if (synthesized) return;
+        gint64 d = 0;
+        if (!gst_element_query_duration(pipeline, GST_FORMAT_TIME, &d) || d <= 0) return;
+        {
+            std::lock_guard lock(mu);
+            const std::uint64_t ms = ns_to_ms(d);
+            if (duration == ms && duration_announced) return;
+            duration = ms;
+            duration_announced = true;
+            push_locked(DurationKnown{ms});
+        }
+        notify();
+    }
+
+    // Answers true when the thread must end.
+    bool handle_message(GstMessage* msg) {
+        switch (GST_MESSAGE_TYPE(msg)) {
+            case GST_MESSAGE_APPLICATION: {
+                const GstStructure* s = gst_message_get_structure(msg);
+                if (s != nullptr && gst_structure_has_name(s, kStopMessage)) return true;
+                if (s != nullptr && gst_structure_has_name(s, kStartFailedMessage)) {
+                    fail(fmt::format("could not open {}", address));
+                }
+                return false;
+            }
+            case GST_MESSAGE_ERROR: {
+                GError* err = nullptr;
+                gchar* debug = nullptr;
+                gst_message_parse_error(msg, &err, &debug);
+                std::string text = err != nullptr && err->message != nullptr ? err->message : "playback failed";
+                if (err != nullptr) g_error_free(err);
+                g_free(debug);
+                fail(std::move(text));
+                return false;
+            }
+            case GST_MESSAGE_EOS: {
+                {
+                    std::lock_guard lock(mu);
+                    if (state == PlaybackState::Error) return false;
+                    pending_seek.reset();
+                    seek_in_flight = false;
+                    if (duration) last_position = *duration;
+                    push_locked(EndOfStream{});
+                    set_state_locked(PlaybackState::Ended);
+                }
+                notify();
+                return false;
+            }
+            case GST_MESSAGE_DURATION_CHANGED:
+                refresh_duration();
+                return false;
+            case GST_MESSAGE_STATE_CHANGED: {
+                if (GST_MESSAGE_SRC(msg) != GST_OBJECT(pipeline)) return false;
+                GstState old_state, new_state, pending;
+                gst_message_parse_state_changed(msg, &old_state, &new_state, &pending);
+                {
+                    std::lock_guard lock(mu);
+                    if (state == PlaybackState::Error || state == PlaybackState::Ended ||
+                        state == PlaybackState::Buffering || state == PlaybackState::Idle) {
+                        return false;
+                    }
+                    if (new_state == GST_STATE_PLAYING) {
+                        set_state_locked(PlaybackState::Playing);
+                    } else if (new_state == GST_STATE_PAUSED && !(state == PlaybackState::Loading && wants_playing)) {
+                        set_state_locked(PlaybackState::Paused);
+                    }
+                }
+                notify();
+                return false;
+            }
+            case GST_MESSAGE_ASYNC_DONE: {
+                refresh_duration();
+                std::optional<std::uint64_t> deferred;
+                {
+                    std::lock_guard lock(mu);
+                    const bool first = !prerolled;
+                    prerolled = true;
+                    if (seek_in_flight) {
+                        seek_in_flight = false;
+                        if (pending_seek) {
+                            last_position = *pending_seek;
+                            push_locked(SeekDone{*pending_seek});
+                        }
+                        pending_seek.reset();
+                        if (state == PlaybackState::Ended) {
+                            set_state_locked(wants_playing ? PlaybackState::Playing : PlaybackState::Paused);
+                        }
+                    }
+                    if (first && (pending_seek || synthesized)) {
+                        deferred = pending_seek.value_or(0);
+                        seek_in_flight = true;
+                    }
+                    if (state == PlaybackState::Loading && !wants_playing) set_state_locked(PlaybackState::Paused);
+                }
+                if (deferred && !send_seek(*deferred)) {
+                    std::lock_guard lock(mu);
+                    seek_in_flight = false;
+                    pending_seek.reset();
+                }
+                notify();
+                return false;
+            }
+            case GST_MESSAGE_BUFFERING: {
+                gint percent = 100;
+                gst_message_parse_buffering(msg, &percent);
+                std::optional<GstState> change;
+                {
+                    std::lock_guard lock(mu);
+                    buffering = static_cast<std::uint32_t>(std::clamp(percent, 0, 100));
+                    push_locked(BufferingProgress{buffering});
+                    if (state == PlaybackState::Error || state == PlaybackState::Ended) return false;
+                    if (buffering < 100 && state == PlaybackState::Playing) {
+                        set_state_locked(PlaybackState::Buffering);
+                        change = GST_STATE_PAUSED;
+                    } else if (buffering >= 100 && state == PlaybackState::Buffering) {
+                        set_state_locked(wants_playing ? PlaybackState::Playing : PlaybackState::Paused);
+                        change = wants_playing ? GST_STATE_PLAYING : GST_STATE_PAUSED;
+                    }
+                }
+                if (change) gst_element_set_state(pipeline, *change);
+                notify();
+                return false;
+            }
+            default:
+                return false;
+        }
+    }
+};
+
+MediaEngine::MediaEngine(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+MediaEngine::MediaEngine(MediaEngine&&) noexcept = default;
+MediaEngine& MediaEngine::operator=(MediaEngine&&) noexcept = default;
+MediaEngine::~MediaEngine() = default;
+
+MediaEngine MediaEngine::create(EngineOptions options) {
+    auto impl = std::make_unique<Impl>();
+    impl->options = options;
+    const GstRuntime& runtime = gst_runtime();
+    impl->available = runtime.ok;
+    impl->unavailable_reason = runtime.error;
+    return MediaEngine(std::move(impl));
+}
+
+MediaEngine MediaEngine::create_synthesized(EngineOptions options) {
+    MediaEngine engine = create(options);
+    engine.m_impl->synthesized = true;
+    return engine;
+}
+
+bool MediaEngine::decodes() const { return m_impl->available; }
+bool MediaEngine::is_synthesized() const { return m_impl->synthesized; }
+const std::string& MediaEngine::address() const { return m_impl->address; }
+
+void MediaEngine::open(std::string_view address) { m_impl->open(address); }
+
+void MediaEngine::play() {
+    Impl& d = *m_impl;
+    bool restart = false;
+    {
+        std::lock_guard lock(d.mu);
+        d.wants_playing = true;
+        if (d.state == PlaybackState::Idle || d.state == PlaybackState::Error) return;
+        if (d.state == PlaybackState::Ended) {
+            // Playing again after the end starts from the beginning.
+            restart = true;
+            d.pending_seek = 0;
+            d.seek_in_flight = true;
+        }
+        if (d.state == PlaybackState::Paused) d.set_state_locked(PlaybackState::Playing);
+    }
+    if (restart && !d.send_seek(0)) {
+        std::lock_guard lock(d.mu);
+        d.pending_seek.reset();
+        d.seek_in_flight = false;
+    }
+    if (d.pipeline != nullptr) gst_element_set_state(d.pipeline, GST_STATE_PLAYING);
+}
+
+void MediaEngine::pause() {
+    Impl& d = *m_impl;
+    {
+        std::lock_guard lock(d.mu);
+        d.wants_playing = false;
+        if (d.state == PlaybackState::Idle || d.state == PlaybackState::Error) return;
+        if (d.state == PlaybackState::Playing || d.state == PlaybackState::Buffering) {
+            d.set_state_locked(PlaybackState::Paused);
+        }
+    }
+    if (d.pipeline != nullptr) gst_element_set_state(d.pipeline, GST_STATE_PAUSED);
+}
+
+void MediaEngine::stop() {
+    Impl& d = *m_impl;
+    d.close_pipeline();
+    std::lock_guard lock(d.mu);
+    d.wants_playing = false;
+    d.pending_seek.reset();
+    d.seek_in_flight = false;
+    d.last_position = 0;
+    d.set_state_locked(PlaybackState::Idle);
+}
+
+void MediaEngine::seek(std::uint64_t position_ms) {
+    Impl& d = *m_impl;
+    bool send_now = false;
+    {
+        std::lock_guard lock(d.mu);
+        if (d.state == PlaybackState::Idle || d.state == PlaybackState::Error) return;
+        if (d.duration && position_ms > *d.duration) position_ms = *d.duration;
+        d.pending_seek = position_ms;
+        // Before the first picture the seek waits for the stream to be ready.
+        if (d.prerolled) {
+            d.seek_in_flight = true;
+            send_now = true;
+        }
+    }
+    if (send_now && !d.send_seek(position_ms)) {
+        std::lock_guard lock(d.mu);
+        d.seek_in_flight = false;
+        d.pending_seek.reset();
+    }
+}
+
+void MediaEngine::set_volume(double volume) {
+    {
+        std::lock_guard lock(m_impl->mu);
+        m_impl->volume = std::clamp(volume, 0.0, 1.0);
+    }
+    m_impl->apply_volume();
+}
+
+void MediaEngine::set_muted(bool muted) {
+    {
+        std::lock_guard lock(m_impl->mu);
+        m_impl->muted = muted;
+    }
+    m_impl->apply_volume();
+}
+
+PlaybackState MediaEngine::state() const {
+    std::lock_guard lock(m_impl->mu);
+    return m_impl->state;
+}
+
+bool MediaEngine::is_playing() const {
+    std::lock_guard lock(m_impl->mu);
+    const PlaybackState s = m_impl->state;
+    return s == PlaybackState::Playing || s == PlaybackState::Buffering ||
+           (s == PlaybackState::Loading && m_impl->wants_playing);
+}
+
+std::uint64_t MediaEngine::position_ms() const {
+    Impl& d = *m_impl;
+    {
+        std::lock_guard lock(d.mu);
+        if (d.pending_seek) return *d.pending_seek;
+        if (d.state == PlaybackState::Ended || d.state == PlaybackState::Error || d.state == PlaybackState::Idle ||
+            d.state == PlaybackState::Loading || d.pipeline == nullptr) {
+            return d.last_position;
+        }
+    }
+    gint64 pos = 0;
+    if (!gst_element_query_position(d.pipeline, GST_FORMAT_TIME, &pos) || pos < 0) {
+        std::lock_guard lock(d.mu);
+        return d.last_position;
+    }
+    std::lock_guard lock(d.mu);
+    if (d.pending_seek) return *d.pending_seek;  // a seek arrived meanwhile
+    std::uint64_t ms = ns_to_ms(pos);
+    if (d.duration && ms > *d.duration) ms = *d.duration;
+    d.last_position = ms;
+    return ms;
+}
+
+std::optional<std::uint64_t> MediaEngine::duration_ms() const {
+    std::lock_guard lock(m_impl->mu);
+    return m_impl->duration;
+}
+
+std::uint32_t MediaEngine::buffering_percent() const {
+    std::lock_guard lock(m_impl->mu);
+    return m_impl->buffering;
+}
+
+std::optional<std::string> MediaEngine::last_error() const {
+    std::lock_guard lock(m_impl->mu);
+    return m_impl->error;
+}
+
+std::optional<VideoFrame> MediaEngine::latest_frame() const {
+    std::shared_ptr<const VideoFrame> f;
+    {
+        std::lock_guard lock(m_impl->frame_mu);
+        f = m_impl->frame;
+    }
+    if (!f) return std::nullopt;
+    return *f;
+}
+
+std::vector<EngineEvent> MediaEngine::poll() {
+    std::lock_guard lock(m_impl->mu);
+    std::vector<EngineEvent> out(std::make_move_iterator(m_impl->events.begin()),
+                                 std::make_move_iterator(m_impl->events.end()));
+    m_impl->events.clear();
+    return out;
+}
+
+void MediaEngine::set_wake_callback(std::function<void()> wake) {
+    std::lock_guard lock(m_impl->wake_mu);
+    m_impl->wake = std::move(wake);
+}
+
+}  // namespace media::engine

@@ -1,0 +1,291 @@
+#include "sarn/http/client.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <utility>
+
+#include <fmt/format.h>
+
+namespace sarn::http {
+
+namespace {
+
+void global_init_once() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool starts_with_ci(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+// Loopback addresses never go through a proxy from the environment.
+std::string no_proxy_list() {
+    std::string list = "localhost,127.0.0.1,::1";
+    for (const char* name : {"no_proxy", "NO_PROXY"}) {
+        if (const char* value = std::getenv(name); value != nullptr && *value != '\0') {
+            list += ',';
+            list += value;
+            break;
+        }
+    }
+    return list;
+}
+
+struct Sink {
+    std::string* body = nullptr;
+    std::size_t limit = 0;
+    OverLimit over_limit = OverLimit::Fail;
+    bool overflowed = false;
+};
+
+size_t write_body(char* data, size_t size, size_t count, void* user) {
+    auto* sink = static_cast<Sink*>(user);
+    const std::size_t n = size * count;
+    const std::size_t room = sink->limit - std::min(sink->limit, sink->body->size());
+    if (n <= room) {
+        sink->body->append(data, n);
+        return n;
+    }
+    if (sink->over_limit == OverLimit::Truncate) sink->body->append(data, room);
+    sink->overflowed = true;
+    return 0;  // stops the transfer
+}
+
+Error make_error(ErrorKind kind, std::string message) {
+    return Error{kind, std::move(message), 0};
+}
+
+}  // namespace
+
+struct Client::Handle {
+    CURL* curl = nullptr;
+    ~Handle() {
+        if (curl != nullptr) curl_easy_cleanup(curl);
+    }
+};
+
+Client::Client(ClientOptions options, std::unique_ptr<Handle> handle)
+    : m_options(std::move(options)), m_handle(std::move(handle)) {}
+Client::Client(Client&&) noexcept = default;
+Client& Client::operator=(Client&&) noexcept = default;
+Client::~Client() = default;
+
+std::expected<Client, Error> Client::create(ClientOptions options) {
+    global_init_once();
+    auto handle = std::make_unique<Handle>();
+    handle->curl = curl_easy_init();
+    if (handle->curl == nullptr) {
+        return std::unexpected(make_error(ErrorKind::Setup, "could not create an HTTP handle"));
+    }
+    return Client(std::move(options), std::move(handle));
+}
+
+std::expected<Response, Error> Client::get(std::string_view url, std::span<const QueryParam> query,
+                                           std::span<const Header> headers) {
+    Request request;
+    request.url = std::string(url);
+    request.query.assign(query.begin(), query.end());
+    request.headers.assign(headers.begin(), headers.end());
+    return send(request);
+}
+
+std::expected<Response, Error> Client::post_json(std::string_view url, std::string_view json,
+                                                 std::span<const QueryParam> query,
+                                                 std::span<const Header> headers) {
+    Request request;
+    request.method = Method::Post;
+    request.url = std::string(url);
+    request.query.assign(query.begin(), query.end());
+    request.headers.assign(headers.begin(), headers.end());
+    request.headers.push_back({"Content-Type", "application/json"});
+    request.body = std::string(json);
+    return send(request);
+}
+
+std::expected<Response, Error> Client::send(const Request& request) {
+    if (!m_handle || m_handle->curl == nullptr) {
+        return std::unexpected(make_error(ErrorKind::Setup, "HTTP client was moved from"));
+    }
+    const bool http = starts_with_ci(request.url, "http://");
+    const bool https = starts_with_ci(request.url, "https://");
+    if (!http && !https) {
+        if (request.url.find("://") != std::string::npos) {
+            return std::unexpected(make_error(ErrorKind::UnsupportedScheme,
+                                              "only http and https addresses are fetched"));
+        }
+        return std::unexpected(make_error(ErrorKind::InvalidAddress,
+                                          fmt::format("not an http address: {}", request.url)));
+    }
+    const std::string url = with_query(request.url, request.query);
+
+    CURL* curl = m_handle->curl;
+    curl_easy_reset(curl);
+
+    Response response;
+    Sink sink{&response.body, request.body_limit.value_or(m_options.body_limit), request.over_limit, false};
+    char errbuf[CURL_ERROR_SIZE] = {};
+
+    curl_slist* header_list = nullptr;
+    for (const Header& header : request.headers) {
+        const std::string line = fmt::format("{}: {}", header.name, header.value);
+        curl_slist* next = curl_slist_append(header_list, line.c_str());
+        if (next == nullptr) {
+            curl_slist_free_all(header_list);
+            return std::unexpected(make_error(ErrorKind::Setup, "out of memory for request headers"));
+        }
+        header_list = next;
+    }
+    struct ListGuard {
+        curl_slist* list;
+        ~ListGuard() { curl_slist_free_all(list); }
+    } guard{header_list};
+
+    const std::string no_proxy = no_proxy_list();
+    const long timeout_ms = static_cast<long>(std::max<std::int64_t>(1, m_options.timeout.count()));
+
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, m_options.max_redirects);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout_ms);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeout_ms);
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, no_proxy.c_str());
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &write_body);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    if (!m_options.user_agent.empty()) curl_easy_setopt(curl, CURLOPT_USERAGENT, m_options.user_agent.c_str());
+    if (header_list != nullptr) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, header_list);
+    if (request.method == Method::Post) {
+        curl_easy_setopt(curl, CURLOPT_POST, 1L);
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+    }
+    if (request.over_limit == OverLimit::Fail) {
+        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(sink.limit));
+    }
+
+    const CURLcode code = curl_easy_perform(curl);
+
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    response.status = status;
+    if (char* final_url = nullptr; curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &final_url) == CURLE_OK &&
+                                   final_url != nullptr) {
+        response.final_url = final_url;
+    }
+    if (char* type = nullptr; curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr) {
+        response.content_type = type;
+    }
+    // The handle must not keep pointers into this frame.
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+
+    if (code == CURLE_OK) return response;
+
+    if (sink.overflowed || code == CURLE_FILESIZE_EXCEEDED) {
+        if (request.over_limit == OverLimit::Truncate && code == CURLE_WRITE_ERROR) {
+            response.truncated = true;
+            return response;
+        }
+        return std::unexpected(make_error(
+            ErrorKind::TooLarge, fmt::format("response body exceeds {} bytes", sink.limit)));
+    }
+    const std::string detail = errbuf[0] != '\0' ? std::string(errbuf) : std::string(curl_easy_strerror(code));
+    switch (code) {
+        case CURLE_OPERATION_TIMEDOUT:
+            return std::unexpected(make_error(ErrorKind::Timeout, fmt::format("request timed out ({})", detail)));
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_CONNECT:
+            return std::unexpected(make_error(ErrorKind::Connect, fmt::format("could not connect ({})", detail)));
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return std::unexpected(make_error(ErrorKind::UnsupportedScheme,
+                                              fmt::format("only http and https addresses are fetched ({})", detail)));
+        case CURLE_URL_MALFORMAT:
+            return std::unexpected(make_error(ErrorKind::InvalidAddress, fmt::format("bad address ({})", detail)));
+        default:
+            return std::unexpected(make_error(ErrorKind::Transport, fmt::format("HTTP transfer failed ({})", detail)));
+    }
+}
+
+std::expected<void, Error> check_status(const Response& response) {
+    if (response.success()) return {};
+    return std::unexpected(Error{ErrorKind::Status, fmt::format("HTTP status {}", response.status), response.status});
+}
+
+std::string percent_encode(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                                c == '-' || c == '.' || c == '_' || c == '~';
+        if (unreserved) {
+            out.push_back(ch);
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0x0F]);
+        }
+    }
+    return out;
+}
+
+namespace {
+std::string form_encode_one(std::string_view text) {
+    std::string encoded = percent_encode(text);
+    std::string out;
+    out.reserve(encoded.size());
+    for (std::size_t i = 0; i < encoded.size(); ++i) {
+        if (encoded.compare(i, 3, "%20") == 0) {
+            out.push_back('+');
+            i += 2;
+        } else {
+            out.push_back(encoded[i]);
+        }
+    }
+    return out;
+}
+}  // namespace
+
+std::string form_encode(std::span<const QueryParam> query) {
+    std::string out;
+    for (const QueryParam& param : query) {
+        if (!out.empty()) out.push_back('&');
+        out += form_encode_one(param.key);
+        out.push_back('=');
+        out += form_encode_one(param.value);
+    }
+    return out;
+}
+
+std::string with_query(std::string_view url, std::span<const QueryParam> query) {
+    std::string out(url);
+    if (query.empty()) return out;
+    const std::size_t fragment = out.find('#');
+    std::string tail;
+    if (fragment != std::string::npos) {
+        tail = out.substr(fragment);
+        out.resize(fragment);
+    }
+    out.push_back(out.find('?') == std::string::npos ? '?' : '&');
+    out += form_encode(query);
+    return out + tail;
+}
+
+}  // namespace sarn::http

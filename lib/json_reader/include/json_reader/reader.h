@@ -38,7 +38,8 @@
 //       if (!done) return std::unexpected(done.error());
 //       return out;
 //   });
-//   // record.error().text() is e.g. "missing field `at` at line 1 column 17"
+//   // for {"present":true}, record.error().text() is
+//   // "missing field `at` at line 1 column 16"
 //
 // A Reader is a plain value over borrowed input: any thread may use one, one
 // thread at a time. Nothing here throws; every refusal is an Error value.

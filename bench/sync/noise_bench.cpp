@@ -105,18 +105,32 @@ std::optional<nlohmann::json> npm_baseline(int rounds, int frames) {
 int main() {
     constexpr int kRounds = 2000;
     constexpr int kFrames = 4000;
-    const double ours_hs = our_handshakes_per_second(kRounds);
-    const double ours_tx = our_transport_bytes_per_second(kFrames);
-    const double ours_path = our_frame_path_bytes_per_second(kFrames);
+    // The baseline runs first, then ours; each figure is the best of three so
+    // that a busy machine penalises neither side more than the other.
+    std::optional<nlohmann::json> npm;
+    double npm_hs = 0;
+    double npm_tx = 0;
+    for (int i = 0; i < 3; ++i) {
+        auto run = npm_baseline(kRounds, kFrames);
+        if (!run) break;
+        npm = run;
+        npm_hs = std::max(npm_hs, (*run)["handshakesPerSecond"].get<double>());
+        npm_tx = std::max(npm_tx, (*run)["transportBytesPerSecond"].get<double>());
+    }
+    double ours_hs = 0;
+    double ours_tx = 0;
+    double ours_path = 0;
+    for (int i = 0; i < 3; ++i) {
+        ours_hs = std::max(ours_hs, our_handshakes_per_second(kRounds));
+        ours_tx = std::max(ours_tx, our_transport_bytes_per_second(kFrames));
+        ours_path = std::max(ours_path, our_frame_path_bytes_per_second(kFrames));
+    }
     fmt::print("ours: {:.0f} IK handshakes/s, transport {:.1f} MB/s, frame path over a socket pair {:.1f} MB/s\n",
                ours_hs, ours_tx / 1e6, ours_path / 1e6);
-    auto npm = npm_baseline(kRounds, kFrames);
     if (!npm) {
         fmt::print("npm noise-protocol baseline unavailable (run scripts/setup.sh); no ratios\n");
         return 0;
     }
-    const double npm_hs = (*npm)["handshakesPerSecond"];
-    const double npm_tx = (*npm)["transportBytesPerSecond"];
     fmt::print("npm noise-protocol 3.0.2: {:.0f} IK handshakes/s, transport {:.1f} MB/s\n", npm_hs, npm_tx / 1e6);
     fmt::print("ratio ours/npm handshakes:      {:.2f}x\n", ours_hs / npm_hs);
     fmt::print("ratio ours/npm transport:       {:.2f}x\n", ours_tx / npm_tx);

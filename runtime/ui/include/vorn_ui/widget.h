@@ -56,6 +56,7 @@ struct Environment {
   Theme theme = Theme::dark();
   float scale = 1.0f;       // display scale: physical pixels per logical pixel
   float text_scale = 1.0f;  // user text size preference
+  Size viewport{};          // window size in logical pixels; zero when not known
 };
 
 struct LayoutContext {

@@ -53,7 +53,7 @@ struct Harness {
     }
 
     void send(VideoPlayer& player, const Event& event, bool* handled = nullptr) {
-        EventContext cx{Modifiers{}, state, 1.0, tree, false, std::nullopt};
+        EventContext cx(Modifiers{}, state, 1.0, tree);
         player.handle_event(event, cx, node);
         if (handled != nullptr) *handled = cx.handled;
         if (cx.focus_request) player.set_focus(true);

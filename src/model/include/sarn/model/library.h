@@ -45,6 +45,10 @@ std::string default_profile_label();
 std::string lowercase(std::string_view text);
 
 struct Library {
+    // The built-in offline catalogue: six channels, twelve videos with their
+    // comments and skip segments, and a small library state around them.
+    static Library sample();
+
     std::vector<Video> videos;
     std::vector<Channel> channels;
     std::vector<Playlist> playlists;

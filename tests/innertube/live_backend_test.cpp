@@ -46,6 +46,10 @@ public:
         m_started = start_and_wait(m_server);
     }
 
+    // Handlers may still run while the server stops: stop it before the
+    // members they use go away.
+    ~FakePlatform() { m_server.stop(); }
+
     bool started() const { return m_started; }
     std::string origin() const { return m_server.base_url(); }
     int requests() const { return m_requests.load(); }

@@ -236,6 +236,8 @@ std::int64_t median(std::vector<std::int64_t> v) {
   return v[v.size() / 2];
 }
 
+std::string g_png_path;  // when set, the last frame of the fast run is written there
+
 Timings run(int frames, bool force) {
   const double W = 1280, H = 900;
   Theme theme = Theme::dark();
@@ -295,6 +297,12 @@ Timings run(int frames, bool force) {
     t0 = Clock::now();
     renderer->render_into(scene, theme.background);
     t.raster.push_back(micros(Clock::now() - t0));
+    if (!force && f == frames - 1 && !g_png_path.empty()) {
+      if (auto img = renderer->render_resilient(scene, theme.background)) {
+        if (auto png = offscreen::encode_png(img->width, img->height, img->rgba))
+          (void)offscreen::write_file_atomically(g_png_path, *png);
+      }
+    }
   }
   return t;
 }
@@ -318,6 +326,7 @@ void print(const char* label, const Timings& t) {
 int main(int argc, char** argv) {
   int frames = 120;
   if (argc > 1) frames = std::max(1, std::atoi(argv[1]));
+  if (argc > 2) g_png_path = argv[2];
   fmt::print("ui scroll bench: 80 video cards, 1280x900, {} frames scrolling 3 px\n\n", frames);
   const Timings base = run(frames, true);
   print("BASELINE (re-solve)", base);

@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "atomic_file/atomic_file.h"
+#include "history_file.h"
 #include "blake3/hex.h"
 #include "platform_dirs/dirs.h"
 #include "sarn/actions/application.h"
@@ -49,8 +50,10 @@ class Fd {
 
 bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// Steps 4 to 8 of open: every check before the bytes are trusted.
-std::expected<std::string, HistoryIoError> read_trusted(const std::filesystem::path& path) {
+}  // namespace
+
+std::expected<std::string, HistoryIoError> read_history_file(const std::filesystem::path& path,
+                                                             const std::function<void()>& after_inspect) {
   struct stat before {};
   if (::lstat(path.c_str(), &before) != 0) return std::unexpected(last_error());
   if (!S_ISREG(before.st_mode)) return std::unexpected(HistoryIoError::other("history target is not a regular file"));
@@ -60,6 +63,8 @@ std::expected<std::string, HistoryIoError> read_trusted(const std::filesystem::p
   if (static_cast<std::uint64_t>(before.st_size) > kHistoryFileLimit) {
     return std::unexpected(HistoryIoError::other("history file exceeds size limit"));
   }
+
+  if (after_inspect) after_inspect();
 
   // Without following a link, and without blocking should the name now be a
   // FIFO; the descriptor is checked against what was inspected.
@@ -103,6 +108,8 @@ std::expected<std::string, HistoryIoError> read_trusted(const std::filesystem::p
   bytes.resize(filled);
   return bytes;
 }
+
+namespace {
 
 // Takes the lock beside the history file. Answers the descriptor, -1 when
 // another instance holds it, or an error when no lock could be made.
@@ -198,7 +205,7 @@ OwnerHistoryStore OwnerHistoryStore::open_in(const std::optional<std::filesystem
       return recovery("could not inspect owner history store; persistence disabled", last_error());
     }
   } else {
-    auto bytes = read_trusted(path);
+    auto bytes = read_history_file(path);
     if (!bytes) return recovery("owner history recovery required; refusing to overwrite existing store", bytes.error());
     auto document = automerge::Document::load(*bytes);
     if (!document) {

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "doc_reading.h"
+#include "history_file.h"
 #include "test_dir.h"
 #include "vorn_log/log.h"
 
@@ -137,6 +138,43 @@ TEST(HistoryStore, UntrustedFilesAreLeftAloneAndDisablePersistence) {
   }
 }
 
+TEST(HistoryStore, RefusedActionIsLoggedAndNothingIsWritten) {
+  TempDir dir;
+  const auto path = seeded_file(dir);
+  const std::string before = read_file(path);
+  auto store = OwnerHistoryStore::open_in(dir.path(), kOwner);
+  const auto heads = store.document().heads();
+  vorn_log::CaptureSink sink;
+  vorn_ui::bound_dispatch::DispatchState state;
+  EXPECT_FALSE(store.dispatch(state, OwnerHistoryAction::set_entry("bad\xff", 1, true, "m")));
+  auto events = sink.with_message("refused owner-local Sarn history action");
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_TRUE(events[0].field("error"));
+  EXPECT_EQ(store.document().heads(), heads);
+  EXPECT_EQ(store.document().pending_ops(), 0u);
+  EXPECT_EQ(read_file(path), before);
+  // The next accepted action is persisted without any trace of the refusal.
+  ASSERT_TRUE(store.dispatch(state, watch("ok", 7)));
+  EXPECT_EQ(visible_ids(store), (std::vector<std::string>{"seed", "ok"}));
+}
+
+TEST(HistoryStore, UninspectablePathDisablesPersistence) {
+  TempDir dir;
+  // The history folder is a file: the path cannot even be inspected.
+  std::filesystem::create_directories(dir / "vorn/sarn");
+  write_file(dir / "vorn/sarn/history", "in the way");
+  vorn_log::CaptureSink sink;
+  auto store = OwnerHistoryStore::open_in(dir.path(), kOwner);
+  EXPECT_TRUE(store.recovery_required());
+  auto events = sink.with_message("could not inspect owner history store; persistence disabled");
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].level, vorn_log::Level::Warn);
+  EXPECT_EQ(events[0].field("path"), OwnerHistoryStore::history_path(dir.path(), kOwner).string());
+  EXPECT_TRUE(events[0].field("error"));
+  EXPECT_FALSE(store.persist());
+  EXPECT_EQ(read_file(dir / "vorn/sarn/history"), "in the way");
+}
+
 TEST(HistoryStore, TruncatedFileIsKeptByteForByte) {
   TempDir dir;
   const auto path = seeded_file(dir);
@@ -147,6 +185,51 @@ TEST(HistoryStore, TruncatedFileIsKeptByteForByte) {
   vorn_ui::bound_dispatch::DispatchState state;
   EXPECT_FALSE(store.dispatch(state, watch("x", 1)));
   EXPECT_EQ(read_file(path), whole.substr(0, whole.size() / 2));
+}
+
+TEST(HistoryStore, FileSwappedWhileOpeningIsRefusedWithoutBlocking) {
+  TempDir dir;
+  const auto path = seeded_file(dir);
+  const std::string original = read_file(path);
+  write_file(dir / "other", original);
+  const struct {
+    const char* name;
+    std::function<void()> swap;
+    const char* error;  // none: a system error
+  } rows[] = {
+      {"fifo",
+       [&] {
+         std::filesystem::rename(path, dir / "moved");
+         ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+       },
+       "history target changed while opening"},
+      {"another file", [&] {
+         std::filesystem::rename(path, dir / "moved");
+         std::filesystem::copy_file(dir / "other", path);
+       },
+       "history target changed while opening"},
+      {"link", [&] {
+         std::filesystem::rename(path, dir / "moved");
+         std::filesystem::create_symlink(dir / "other", path);
+       },
+       nullptr},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto read = read_history_file(path, row.swap);
+    ASSERT_FALSE(read);
+    if (row.error) {
+      EXPECT_EQ(read.error().to_string(), row.error);
+    } else {
+      EXPECT_EQ(read.error().kind, HistoryIoError::Kind::System);
+    }
+    std::filesystem::remove(path);
+    std::filesystem::rename(dir / "moved", path);
+    EXPECT_EQ(read_file(path), original);
+  }
+  auto untouched = read_history_file(path);
+  ASSERT_TRUE(untouched);
+  EXPECT_EQ(*untouched, original);
 }
 
 TEST(HistoryStore, ForeignOwnerIsRefused) {

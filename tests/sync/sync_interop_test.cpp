@@ -141,3 +141,29 @@ TEST(SyncInterop, NodeNoisePeerPairsServesAPullAndReceivesAPush) {
 }
 
 }  // namespace
+
+namespace {
+
+// The published IK vector through the npm package: in IK both sides must send
+// with the cipher the package calls `rx`; a peer written with `tx` would pass
+// its own loopback tests and fail against any correct implementation.
+TEST(SyncInterop, NpmPackageCipherNamesAgainstThePublishedVector) {
+    const std::filesystem::path dir = std::filesystem::path(VORN_SOURCE_DIR) / "tests/sync/node";
+    if (::system("node --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "node is not installed";
+    if (!std::filesystem::exists(dir / "node_modules/noise-protocol")) GTEST_SKIP() << "run scripts/setup.sh";
+    const std::string command = "cd '" + dir.string() + "' && node check-vector.js ../../noise/cacophony-ik-n.json";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char chunk[512];
+    while (std::fgets(chunk, sizeof chunk, pipe)) out += chunk;
+    ASSERT_EQ(::pclose(pipe), 0) << out;
+    auto result = nlohmann::json::parse(out);
+    EXPECT_TRUE(result["handshakeMatches"].get<bool>());
+    EXPECT_TRUE(result["initiatorSendsWithRx"].get<bool>());
+    EXPECT_TRUE(result["responderSendsWithRx"].get<bool>());
+    EXPECT_FALSE(result["initiatorSendsWithTx"].get<bool>());
+    EXPECT_FALSE(result["responderSendsWithTx"].get<bool>());
+}
+
+}  // namespace

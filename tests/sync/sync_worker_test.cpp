@@ -211,14 +211,17 @@ TEST_F(WorkerTest, SixtyFourRecordsRefuseANewDevice) {
 }
 
 TEST_F(WorkerTest, PassMergesCountsFailuresAndNeverPushesRemovedChannels) {
-    script->pulls["a"] = PullResult{{"chan1", "chan2"}, {"v1"}, std::nullopt, {"UCremoved"}};
+    script->pulls["a"] = PullResult{{"chan1", "chan2"}, {"v1"}, std::nullopt,
+                                    {"UCremoved", "https://www.youtube.com/channel/UCgone", "https://www.youtube.com/@left"}};
     script->pulls["b"] = std::unexpected(DeviceSyncError::transport("io: Connection refused"));
     script->pulls["c"] = PullResult{{"chan2", "chan3"}, {"v1", "v2"}, std::nullopt, {}};
     auto handle = start({record("a"), record("b"), record("c"), record("d", true)});
     ASSERT_TRUE(await(handle, "Approved devices are ready to sync."));
 
     sync_command::SyncNow now;
-    now.subscriptions = {"UCkept", "UCremoved"};
+    // Every spelling of a removed channel stays back; a longer id is another channel.
+    now.subscriptions = {"UCkept", "UCremoved", "UCgone", "https://youtube.com/channel/UCgone",
+                         "https://m.youtube.com/channel/UCgone", "@left", "UCgone2"};
     handle.send(now);
     ASSERT_TRUE(await(handle, "1 device operation(s) failed."));
     ASSERT_EQ(pulled.size(), 1u);
@@ -231,7 +234,7 @@ TEST_F(WorkerTest, PassMergesCountsFailuresAndNeverPushesRemovedChannels) {
         std::lock_guard lock(script->mutex);
         ASSERT_EQ(script->pushes.size(), 2u);
         for (const auto& [id, subscriptions] : script->pushes) {
-            EXPECT_EQ(subscriptions, std::vector<std::string>{"UCkept"}) << id;
+            EXPECT_EQ(subscriptions, (std::vector<std::string>{"UCkept", "UCgone2"})) << id;
         }
     }
     stop(handle);

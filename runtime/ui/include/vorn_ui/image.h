@@ -1,0 +1,44 @@
+// A decoded picture: premultiplied 8-bit BGRA pixels in native-endian 32-bit
+// words (0xAARRGGBB), rows of `stride` bytes. Immutable once built; shared
+// between threads through ImageRef.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace vorn_ui {
+
+class Image {
+ public:
+  // Converts straight-alpha RGBA bytes (4 per pixel, rows packed). Answers
+  // nothing when the buffer is shorter than width * height * 4.
+  static std::shared_ptr<const Image> from_rgba8(std::uint32_t width, std::uint32_t height,
+                                                 std::span<const std::uint8_t> rgba);
+  // Takes premultiplied native 0xAARRGGBB words, rows packed.
+  static std::shared_ptr<const Image> from_argb32_premultiplied(std::uint32_t width, std::uint32_t height,
+                                                                std::vector<std::uint32_t> pixels);
+  // A single-colour picture (tests, placeholders).
+  static std::shared_ptr<const Image> solid(std::uint32_t width, std::uint32_t height, std::uint8_t r,
+                                            std::uint8_t g, std::uint8_t b, std::uint8_t a = 255);
+
+  std::uint32_t width() const { return m_width; }
+  std::uint32_t height() const { return m_height; }
+  std::size_t stride() const { return std::size_t{m_width} * 4; }
+  const std::uint32_t* data() const { return m_pixels.data(); }
+  std::uint32_t pixel(std::uint32_t x, std::uint32_t y) const { return m_pixels[std::size_t{y} * m_width + x]; }
+
+  Image(std::uint32_t w, std::uint32_t h, std::vector<std::uint32_t> px)
+      : m_width(w), m_height(h), m_pixels(std::move(px)) {}
+
+ private:
+  std::uint32_t m_width = 0;
+  std::uint32_t m_height = 0;
+  std::vector<std::uint32_t> m_pixels;
+};
+
+using ImageRef = std::shared_ptr<const Image>;
+
+}  // namespace vorn_ui

@@ -1,0 +1,134 @@
+#include "vorn_ui/offscreen.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include <fmt/format.h>
+
+#include "cairo_backend.h"
+#include "vorn_ui/widget.h"
+
+namespace vorn_ui::offscreen {
+
+std::uint32_t RenderedImage::rgba_at(std::uint32_t x, std::uint32_t y) const {
+  if (x >= width || y >= height) return 0;
+  const std::uint8_t* p = &rgba[(std::size_t{y} * width + x) * 4];
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+
+struct OffscreenRenderer::Impl {
+  std::unique_ptr<detail::CairoTarget> target;
+};
+
+OffscreenRenderer::OffscreenRenderer(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+OffscreenRenderer::~OffscreenRenderer() = default;
+OffscreenRenderer::OffscreenRenderer(OffscreenRenderer&&) noexcept = default;
+OffscreenRenderer& OffscreenRenderer::operator=(OffscreenRenderer&&) noexcept = default;
+
+std::expected<OffscreenRenderer, RenderError> OffscreenRenderer::create(std::uint32_t width, std::uint32_t height) {
+  auto target = detail::CairoTarget::create(width, height);
+  if (!target)
+    return std::unexpected(RenderError{RenderError::Kind::Surface,
+                                       fmt::format("cannot create a {}x{} picture", width, height)});
+  auto impl = std::make_unique<Impl>();
+  impl->target = std::move(target);
+  return OffscreenRenderer(std::move(impl));
+}
+
+std::expected<RenderedImage, RenderError> OffscreenRenderer::render_resilient(const Scene& scene, Color clear) {
+  m_impl->target->render(scene, clear, true);
+  return RenderedImage{width(), height(), m_impl->target->read_rgba()};
+}
+
+void OffscreenRenderer::render_into(const Scene& scene, Color clear) { m_impl->target->render(scene, clear, true); }
+
+std::uint32_t OffscreenRenderer::width() const { return m_impl->target->width(); }
+std::uint32_t OffscreenRenderer::height() const { return m_impl->target->height(); }
+
+std::expected<std::vector<std::uint8_t>, RenderError> encode_png(std::uint32_t width, std::uint32_t height,
+                                                                 std::span<const std::uint8_t> rgba) {
+  if (width == 0 || height == 0 || rgba.size() / 4 < std::size_t{width} * height)
+    return std::unexpected(RenderError{RenderError::Kind::Encode, "picture size does not match its pixels"});
+  auto bytes = detail::encode_png_rgba(width, height, rgba);
+  if (bytes.empty()) return std::unexpected(RenderError{RenderError::Kind::Encode, "png encoding failed"});
+  return bytes;
+}
+
+std::expected<void, RenderError> write_file_atomically(const std::filesystem::path& path,
+                                                       std::span<const std::uint8_t> bytes) {
+  auto fail = [](std::string what) { return std::unexpected(RenderError{RenderError::Kind::Write, std::move(what)}); };
+  std::error_code ec;
+  const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+  std::filesystem::create_directories(parent, ec);
+  std::random_device rd;
+  const std::string tmp_name = fmt::format(".{}.{:08x}.tmp", path.filename().string(), rd());
+  const std::filesystem::path tmp = parent / tmp_name;
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return fail(fmt::format("cannot create {}: {}", tmp.string(), std::strerror(errno)));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int err = errno;
+      ::close(fd);
+      ::unlink(tmp.c_str());
+      return fail(fmt::format("cannot write {}: {}", tmp.string(), std::strerror(err)));
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    return fail(fmt::format("cannot sync {}: {}", tmp.string(), std::strerror(err)));
+  }
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    return fail(fmt::format("cannot replace {}: {}", path.string(), std::strerror(err)));
+  }
+  int dfd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return {};
+}
+
+std::expected<RenderedImage, RenderError> render_widget(widget::Widget& root, std::uint32_t width,
+                                                        std::uint32_t height, const Theme& theme) {
+  auto renderer = OffscreenRenderer::create(width, height);
+  if (!renderer) return std::unexpected(renderer.error());
+  layout::LayoutTree tree;
+  widget::NodeRegistry registry;
+  widget::Environment env{theme, theme.scale, 1.0f};
+  widget::LayoutContext lcx{tree, registry, env};
+  TextRenderer text;
+  const Size viewport{static_cast<double>(width), static_cast<double>(height)};
+  auto nodes = widget::build_root_layout(root, lcx, viewport);
+  if (!nodes) return std::unexpected(RenderError{RenderError::Kind::Layout, nodes.error().message});
+  if (auto solved = widget::solve_root_layout(tree, *nodes, viewport, registry, text); !solved)
+    return std::unexpected(RenderError{RenderError::Kind::Layout, solved.error().message});
+  root.apply_layout(tree, nodes->root, Point{0, 0});
+  Scene scene;
+  widget::PermissionContext permissions;
+  widget::DrawContext dcx{theme, text, permissions};
+  widget::PresenceContext presence{Rect{0, 0, viewport.width, viewport.height}};
+  root.draw_with_presence(scene, Affine::identity(), dcx, presence);
+  return renderer->render_resilient(scene, theme.background);
+}
+
+std::expected<void, RenderError> write_widget_png(widget::Widget& root, std::uint32_t width, std::uint32_t height,
+                                                  const Theme& theme, const std::filesystem::path& path) {
+  auto image = render_widget(root, width, height, theme);
+  if (!image) return std::unexpected(image.error());
+  auto png = encode_png(image->width, image->height, image->rgba);
+  if (!png) return std::unexpected(png.error());
+  return write_file_atomically(path, *png);
+}
+
+}  // namespace vorn_ui::offscreen

@@ -1,0 +1,235 @@
+// Text backend over Pango and Cairo. The only file that talks to Pango.
+#include <pango/pangocairo.h>
+
+#include <cmath>
+#include <string>
+#include <unordered_map>
+
+#include "text_backend.h"
+#include "vorn_ui/text.h"
+
+namespace vorn_ui {
+namespace {
+
+constexpr const char* kFontFamily = "DejaVu Sans";
+constexpr std::size_t kCacheGeneration = 4096;  // layouts kept per cache generation
+
+struct LayoutKey {
+  std::string text;
+  TextStyle style;
+  float max_width;  // negative: unwrapped
+  friend bool operator==(const LayoutKey&, const LayoutKey&) = default;
+};
+
+struct LayoutKeyHash {
+  std::size_t operator()(const LayoutKey& k) const noexcept {
+    std::size_t h = std::hash<std::string>{}(k.text);
+    auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
+    mix(std::hash<float>{}(k.style.font_size));
+    mix(std::hash<float>{}(k.style.line_height));
+    mix(static_cast<std::size_t>(k.style.weight));
+    mix(static_cast<std::size_t>(k.style.align));
+    mix(k.style.max_lines);
+    mix(std::hash<float>{}(k.max_width));
+    return h;
+  }
+};
+
+class PangoTextLayout final : public TextLayout {
+ public:
+  PangoTextLayout(PangoLayout* layout, float line_px) : m_layout(layout), m_line_px(line_px) {
+    PangoRectangle logical;
+    pango_layout_get_extents(m_layout, nullptr, &logical);
+    m_lines = static_cast<std::size_t>(pango_layout_get_line_count(m_layout));
+    const double width = static_cast<double>(logical.width) / PANGO_SCALE;
+    m_size = {width, static_cast<double>(m_lines) * m_line_px};
+  }
+  ~PangoTextLayout() override { g_object_unref(m_layout); }
+  PangoTextLayout(const PangoTextLayout&) = delete;
+  PangoTextLayout& operator=(const PangoTextLayout&) = delete;
+
+  Size size() const override { return m_size; }
+  std::size_t line_count() const override { return m_lines; }
+  double caret_x(std::size_t index) const override {
+    const char* text = pango_layout_get_text(m_layout);
+    const std::size_t len = std::char_traits<char>::length(text);
+    if (index > len) index = len;
+    PangoRectangle pos;
+    pango_layout_index_to_pos(m_layout, static_cast<int>(index), &pos);
+    return static_cast<double>(pos.x) / PANGO_SCALE;
+  }
+  std::size_t index_at(double x) const override {
+    int index = 0, trailing = 0;
+    pango_layout_xy_to_index(m_layout, static_cast<int>(std::lround(x * PANGO_SCALE)), 0, &index, &trailing);
+    const char* text = pango_layout_get_text(m_layout);
+    const char* p = text + index;
+    while (trailing-- > 0 && *p) p = g_utf8_next_char(p);
+    return static_cast<std::size_t>(p - text);
+  }
+
+  void show(cairo_t* cr) const {
+    double x0 = 0, y0 = 0;
+    cairo_get_current_point(cr, &x0, &y0);
+    PangoLayoutIter* iter = pango_layout_get_iter(m_layout);
+    std::size_t line_index = 0;
+    do {
+      PangoLayoutLine* line = pango_layout_iter_get_line_readonly(iter);
+      PangoRectangle logical;
+      pango_layout_iter_get_line_extents(iter, nullptr, &logical);
+      const double natural = static_cast<double>(logical.height) / PANGO_SCALE;
+      const double baseline_in_line =
+          static_cast<double>(pango_layout_iter_get_baseline(iter) - logical.y) / PANGO_SCALE;
+      // Half-leading: the natural line box sits centred in the line height.
+      const double top = y0 + static_cast<double>(line_index) * m_line_px + (m_line_px - natural) / 2.0;
+      cairo_move_to(cr, x0 + static_cast<double>(logical.x) / PANGO_SCALE, top + baseline_in_line);
+      pango_cairo_show_layout_line(cr, line);
+      ++line_index;
+    } while (pango_layout_iter_next_line(iter));
+    pango_layout_iter_free(iter);
+  }
+
+ private:
+  PangoLayout* m_layout;
+  float m_line_px;
+  std::size_t m_lines = 0;
+  Size m_size;
+};
+
+}  // namespace
+
+class TextRenderer::Impl {
+ public:
+  Impl() {
+    m_font_map = pango_cairo_font_map_new();
+    m_context = pango_font_map_create_context(m_font_map);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    pango_cairo_context_set_font_options(m_context, options);
+    cairo_font_options_destroy(options);
+    pango_cairo_context_set_resolution(m_context, 96.0);
+    pango_context_set_round_glyph_positions(m_context, FALSE);
+  }
+  ~Impl() {
+    m_current.clear();
+    m_previous.clear();
+    g_object_unref(m_context);
+    g_object_unref(m_font_map);
+  }
+
+  std::shared_ptr<const TextLayout> get(std::string_view text, const TextStyle& style, std::optional<double> width) {
+    LayoutKey key{std::string(text), style, width ? static_cast<float>(std::max(0.0, *width)) : -1.0f};
+    if (auto it = m_current.find(key); it != m_current.end()) {
+      ++m_stats.hits;
+      return it->second;
+    }
+    if (auto it = m_previous.find(key); it != m_previous.end()) {
+      ++m_stats.hits;
+      auto layout = it->second;
+      insert(std::move(key), layout);
+      return layout;
+    }
+    ++m_stats.misses;
+    auto layout = build(key);
+    insert(std::move(key), layout);
+    return layout;
+  }
+
+  TextCacheStats stats() const {
+    TextCacheStats s = m_stats;
+    s.entries = m_current.size() + m_previous.size();
+    return s;
+  }
+
+  float scale_factor = 1.0f;
+
+ private:
+  void insert(LayoutKey key, std::shared_ptr<const TextLayout> layout) {
+    if (m_current.size() >= kCacheGeneration) {
+      m_previous = std::move(m_current);
+      m_current.clear();
+    }
+    m_current.emplace(std::move(key), std::move(layout));
+  }
+
+  std::shared_ptr<const TextLayout> build(const LayoutKey& key) {
+    PangoLayout* layout = pango_layout_new(m_context);
+    PangoFontDescription* desc = pango_font_description_new();
+    pango_font_description_set_family(desc, kFontFamily);
+    const float size = key.style.font_size > 0 ? key.style.font_size : 1.0f;
+    pango_font_description_set_absolute_size(desc, static_cast<double>(size) * PANGO_SCALE);
+    pango_font_description_set_weight(desc, static_cast<PangoWeight>(key.style.weight));
+    pango_layout_set_font_description(layout, desc);
+    pango_font_description_free(desc);
+    pango_layout_set_text(layout, key.text.data(), static_cast<int>(key.text.size()));
+    if (key.max_width >= 0) {
+      pango_layout_set_width(layout, static_cast<int>(std::lround(key.max_width * PANGO_SCALE)));
+      pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    }
+    switch (key.style.align) {
+      case TextAlign::Center:
+        pango_layout_set_alignment(layout, PANGO_ALIGN_CENTER);
+        break;
+      case TextAlign::End:
+        pango_layout_set_alignment(layout, PANGO_ALIGN_RIGHT);
+        break;
+      default:
+        break;
+    }
+    if (key.style.max_lines > 0) {
+      pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+      pango_layout_set_height(layout, -static_cast<int>(key.style.max_lines));
+    }
+    const float line_px = size * (key.style.line_height > 0 ? key.style.line_height : 1.0f);
+    return std::make_shared<PangoTextLayout>(layout, line_px);
+  }
+
+  PangoFontMap* m_font_map = nullptr;
+  PangoContext* m_context = nullptr;
+  std::unordered_map<LayoutKey, std::shared_ptr<const TextLayout>, LayoutKeyHash> m_current;
+  std::unordered_map<LayoutKey, std::shared_ptr<const TextLayout>, LayoutKeyHash> m_previous;
+  TextCacheStats m_stats;
+};
+
+TextRenderer::TextRenderer() : m_impl(std::make_unique<Impl>()) {}
+TextRenderer::~TextRenderer() = default;
+TextRenderer::TextRenderer(TextRenderer&&) noexcept = default;
+TextRenderer& TextRenderer::operator=(TextRenderer&&) noexcept = default;
+
+Size TextRenderer::measure(std::string_view text, float font_size, std::optional<double> max_width) {
+  return measure_style(text, TextStyle::sized(font_size), max_width);
+}
+
+Size TextRenderer::measure_style(std::string_view text, const TextStyle& style, std::optional<double> max_width) {
+  return m_impl->get(text, style, max_width)->size();
+}
+
+void TextRenderer::draw_text(Scene& scene, const Affine& transform, std::string_view text, float font_size,
+                             Color color, Point origin, std::optional<double> max_width) {
+  draw_style(scene, transform, text, TextStyle::sized(font_size), color, origin, max_width);
+}
+
+void TextRenderer::draw_style(Scene& scene, const Affine& transform, std::string_view text, const TextStyle& style,
+                              Color color, Point origin, std::optional<double> max_width) {
+  if (text.empty()) return;
+  scene.draw_text_layout(m_impl->get(text, style, max_width), origin, color, transform);
+}
+
+std::shared_ptr<const TextLayout> TextRenderer::layout(std::string_view text, const TextStyle& style,
+                                                       std::optional<double> max_width) {
+  return m_impl->get(text, style, max_width);
+}
+
+float TextRenderer::scale_factor() const { return m_impl->scale_factor; }
+void TextRenderer::set_scale_factor(float factor) { m_impl->scale_factor = factor > 0 ? factor : 1.0f; }
+TextCacheStats TextRenderer::cache_stats() const { return m_impl->stats(); }
+
+namespace detail {
+
+void show_text_layout(const TextLayout& layout, cairo_t* cr) {
+  if (auto* pango = dynamic_cast<const PangoTextLayout*>(&layout)) pango->show(cr);
+}
+
+}  // namespace detail
+}  // namespace vorn_ui

@@ -1,0 +1,78 @@
+#pragma once
+// The vocabulary between the interface thread and the device-sync worker.
+// Plain values; they move between the two threads through the handle's queues.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "sarn/model/settings.h"
+#include "sarn/sync/peer_record.h"
+
+namespace sarn {
+
+enum class DeviceSyncState : std::uint8_t { Unavailable = 0, Ready = 1, Pairing = 2, Syncing = 3, NeedsAttention = 4 };
+
+// The settings page's label, e.g. "Pairing…".
+std::string_view device_sync_state_label(DeviceSyncState state);
+
+namespace sync_command {
+struct Pair {
+    std::string invite;
+    friend bool operator==(const Pair&, const Pair&) = default;
+};
+struct Approve {
+    std::string peer_id;
+    friend bool operator==(const Approve&, const Approve&) = default;
+};
+struct Revoke {
+    std::string peer_id;
+    friend bool operator==(const Revoke&, const Revoke&) = default;
+};
+struct SyncNow {
+    std::vector<std::string> subscriptions;  // local channel identifiers, library order
+    std::vector<std::string> history;        // travels along; not sent to Grayjay
+    PlaybackSettings settings;               // travels along; not sent to Grayjay
+    friend bool operator==(const SyncNow&, const SyncNow&) = default;
+};
+struct Shutdown {
+    friend bool operator==(const Shutdown&, const Shutdown&) = default;
+};
+}  // namespace sync_command
+
+using SyncCommand = std::variant<sync_command::Pair, sync_command::Approve, sync_command::Revoke,
+                                 sync_command::SyncNow, sync_command::Shutdown>;
+
+struct SyncStatusEvent {
+    std::string local_key;  // standard base64, 44 characters
+    std::string message;
+    std::vector<PeerRecord> peers;
+    DeviceSyncState state = DeviceSyncState::Unavailable;
+    friend bool operator==(const SyncStatusEvent&, const SyncStatusEvent&) = default;
+};
+
+struct PullResult {
+    std::vector<std::string> subscription_urls;
+    std::vector<std::string> history_urls;  // newest first, as sent
+    std::optional<PlaybackSettings> settings;
+    // Addresses the peer lists in subscriptionRemovals. Kept by the worker so a
+    // pass never pushes back what the user removed on the phone; not imported.
+    std::vector<std::string> subscription_removals;
+    friend bool operator==(const PullResult&, const PullResult&) = default;
+};
+
+namespace sync_event {
+struct Status {
+    SyncStatusEvent status;
+};
+struct Pulled {
+    PullResult result;
+};
+}  // namespace sync_event
+
+using SyncWorkerEvent = std::variant<sync_event::Status, sync_event::Pulled>;
+
+}  // namespace sarn

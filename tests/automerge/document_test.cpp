@@ -1,0 +1,84 @@
+#include <automerge/document.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using automerge::ActorId;
+using automerge::Document;
+using automerge::ObjId;
+using automerge::ObjType;
+using automerge::Value;
+
+std::vector<std::uint8_t> from_hex(std::string_view hex) {
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    return out;
+}
+
+ActorId actor(std::string_view hex) { return *ActorId::from_hex(hex); }
+
+TEST(Document, PutGetKeysAndTransaction) {
+    Document doc(actor("aa"));
+    ASSERT_TRUE(doc.put(ObjId::root(), "b", Value::str("x")));
+    auto child = doc.put_object(ObjId::root(), "a", ObjType::map);
+    ASSERT_TRUE(child);
+    ASSERT_TRUE(doc.put(*child, "flag", Value::boolean(true)));
+    EXPECT_EQ(doc.pending_ops(), 3u);
+    EXPECT_EQ(*doc.keys(ObjId::root()), (std::vector<std::string>{"a", "b"}));
+    auto got = doc.get(ObjId::root(), "a");
+    ASSERT_TRUE(got && *got);
+    EXPECT_EQ((*got)->object, ObjType::map);
+    EXPECT_EQ((*got)->id, *child);
+    EXPECT_EQ(*doc.object_type(*child), ObjType::map);
+    ASSERT_TRUE(doc.commit({.message = {}, .time = 1}));
+    EXPECT_FALSE(doc.commit());  // nothing pending
+
+    ASSERT_TRUE(doc.put(ObjId::root(), "b", Value::str("y")));
+    ASSERT_TRUE(doc.put(ObjId::root(), "c", Value::int64(3)));
+    EXPECT_EQ(doc.rollback(), 2u);
+    EXPECT_EQ((*doc.get(ObjId::root(), "b"))->value, Value::str("x"));
+    EXPECT_FALSE(*doc.get(ObjId::root(), "c"));
+    EXPECT_EQ(doc.change_count(), 1u);
+}
+
+TEST(Document, RefusesBadWrites) {
+    Document doc;
+    EXPECT_EQ(doc.put(ObjId::root(), "k", Value::str("\xff")).error().kind, automerge::ErrorKind::invalid_utf8);
+    EXPECT_EQ(doc.put(ObjId::root(), "\xc0\x80", Value::int64(1)).error().kind, automerge::ErrorKind::invalid_utf8);
+    EXPECT_EQ(doc.put(ObjId(7, 0), "k", Value::int64(1)).error().kind, automerge::ErrorKind::invalid_argument);
+    EXPECT_EQ(doc.pending_ops(), 0u);
+}
+
+// Bytes written by the official package for the same actor, times and
+// operations: {a: 1, b: "hi", m: {x: true}} at 1000, then a = 2 and b
+// deleted at 64 with a message.
+TEST(Document, SaveMatchesOfficialBytes) {
+    const std::string official_doc =
+        "856f4a833c567c9800b30101100102030405060708090a0b0c0d0e0f100185d2918af64beae3956ef8ccc6d00c644ab7fda75423"
+        "5b0b53712d9c32df1661080102030213032305350a4003430256020c01040204150a210223063401420556065704800106810102"
+        "830103020002017e04027ee807d87800017f067365636f6e647e00017f00020700047f0000047f030201617d0162016d01780500"
+        "7d01047d02010503017e000102147d260002010268697d010001020002007e050101";
+    Document doc(actor("0102030405060708090a0b0c0d0e0f10"));
+    ASSERT_TRUE(doc.put(ObjId::root(), "a", Value::int64(1)));
+    ASSERT_TRUE(doc.put(ObjId::root(), "b", Value::str("hi")));
+    auto m = doc.put_object(ObjId::root(), "m", ObjType::map);
+    ASSERT_TRUE(m);
+    ASSERT_TRUE(doc.put(*m, "x", Value::boolean(true)));
+    doc.commit({.message = {}, .time = 1000});
+    ASSERT_TRUE(doc.put(ObjId::root(), "a", Value::int64(2)));
+    ASSERT_TRUE(doc.delete_key(ObjId::root(), "b"));
+    doc.commit({.message = "second", .time = 64});
+    EXPECT_EQ(doc.save(), from_hex(official_doc));
+
+    auto loaded = Document::load(from_hex(official_doc));
+    ASSERT_TRUE(loaded) << loaded.error().message;
+    EXPECT_EQ(*loaded->keys(ObjId::root()), (std::vector<std::string>{"a", "m"}));
+    EXPECT_EQ((*loaded->get(ObjId::root(), "a"))->value, Value::int64(2));
+    EXPECT_EQ(loaded->heads(), doc.heads());
+    EXPECT_EQ(loaded->save(), from_hex(official_doc));
+}
+
+}  // namespace

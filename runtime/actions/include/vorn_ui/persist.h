@@ -1,0 +1,63 @@
+#pragma once
+// The shared document's store: one Automerge file per application under the
+// user's local data directory (<data>/vorn/<application id>/shared.automerge,
+// mode 0600 in a 0700 folder).
+//
+// open loads the file at start. A missing file gives an empty document that
+// is written on the first save. A file that cannot be read or does not load
+// is left untouched and reported (load_error, a logged warning); the store
+// then runs on an empty in-memory document and never writes, so that the
+// user's data is not overwritten. save_if_changed writes the whole document
+// atomically when its heads moved since the last save; the host calls it
+// after every dispatch.
+//
+// Interface thread only.
+
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "automerge/document.h"
+
+namespace vorn_ui::persist {
+
+// Largest shared document file that is read.
+inline constexpr std::size_t kMaxDocumentBytes = 64u << 20;
+
+struct PersistError {
+  std::string message;
+};
+
+class DocumentStore {
+ public:
+  // A store that never writes (tests, developer modes).
+  static DocumentStore in_memory();
+  // Opens the document at an explicit path.
+  static DocumentStore open_at(std::filesystem::path path);
+
+  automerge::Document& document() { return m_document; }
+  const std::optional<std::filesystem::path>& path() const { return m_path; }
+  // Why the existing file was not loaded; none when it was (or was absent).
+  const std::optional<std::string>& load_error() const { return m_load_error; }
+
+  // Writes when the heads moved since the last save. A store without a path
+  // succeeds without writing; a store whose file failed to load refuses.
+  std::expected<void, PersistError> save_if_changed();
+
+ private:
+  DocumentStore() = default;
+  automerge::Document m_document;
+  std::optional<std::filesystem::path> m_path;
+  std::optional<std::string> m_load_error;
+  std::vector<automerge::ChangeHash> m_saved_heads;
+};
+
+// The store opener of the launch description: the store of the application
+// under the local data directory; in memory when there is none. Fails only
+// for an application identifier that cannot name a folder.
+std::expected<DocumentStore, PersistError> open(std::string_view application_id);
+
+}  // namespace vorn_ui::persist

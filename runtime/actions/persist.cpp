@@ -1,0 +1,112 @@
+#include "vorn_ui/persist.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include <fmt/format.h>
+
+#include "atomic_file/atomic_file.h"
+#include "platform_dirs/dirs.h"
+#include "vorn_log/log.h"
+
+namespace vorn_ui::persist {
+
+namespace {
+
+constexpr const char* kTarget = "vorn_ui::persist";
+
+std::string errno_text(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+// Reads the whole file: a regular file of bounded size, opened without
+// following a link and without blocking on a FIFO.
+std::expected<std::string, std::string> read_document_file(const std::filesystem::path& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return std::unexpected(errno_text(errno));
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return std::unexpected(errno_text(errno));
+  if (!S_ISREG(info.st_mode)) return std::unexpected(std::string("not a regular file"));
+  if (static_cast<std::uint64_t>(info.st_size) > kMaxDocumentBytes) {
+    return std::unexpected(std::string("file exceeds the size limit"));
+  }
+  std::string bytes(static_cast<std::size_t>(info.st_size) + 1, '\0');
+  std::size_t filled = 0;
+  while (filled < bytes.size()) {
+    ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::unexpected(errno_text(errno));
+    if (n == 0) break;
+    filled += static_cast<std::size_t>(n);
+    if (filled > kMaxDocumentBytes) return std::unexpected(std::string("file exceeds the size limit"));
+    if (filled == bytes.size()) bytes.resize(std::min(bytes.size() * 2, kMaxDocumentBytes + 1));
+  }
+  bytes.resize(filled);
+  return bytes;
+}
+
+}  // namespace
+
+DocumentStore DocumentStore::in_memory() { return DocumentStore(); }
+
+DocumentStore DocumentStore::open_at(std::filesystem::path path) {
+  DocumentStore store;
+  store.m_path = path;
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT) return store;
+    store.m_load_error = errno_text(errno);
+  } else if (auto bytes = read_document_file(path); !bytes) {
+    store.m_load_error = bytes.error();
+  } else if (auto document = automerge::Document::load(*bytes); !document) {
+    store.m_load_error = document.error().message;
+  } else {
+    store.m_document = std::move(*document);
+    store.m_saved_heads = store.m_document.heads();
+  }
+  if (store.m_load_error) {
+    vorn_log::warn(kTarget, "shared document could not be loaded; the file is kept and changes will not be saved",
+                   {{"path", path.string()}, {"error", *store.m_load_error}});
+  }
+  return store;
+}
+
+std::expected<void, PersistError> DocumentStore::save_if_changed() {
+  if (m_load_error) {
+    return std::unexpected(PersistError{"shared document persistence is disabled: the existing file did not load"});
+  }
+  if (!m_path) return {};
+  auto heads = m_document.heads();
+  if (heads == m_saved_heads) return {};
+  const auto parent = m_path->parent_path();
+  std::error_code error;
+  std::filesystem::create_directories(parent, error);
+  if (error) return std::unexpected(PersistError{fmt::format("{}: {}", parent.string(), error.message())});
+  if (::chmod(parent.c_str(), 0700) != 0) {
+    return std::unexpected(PersistError{fmt::format("{}: {}", parent.string(), errno_text(errno))});
+  }
+  auto bytes = m_document.save();
+  auto written = atomic_file::write_with_mode(
+      *m_path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), 0600);
+  if (!written) return std::unexpected(PersistError{fmt::format("{}: {}", m_path->string(), written.error().message())});
+  m_saved_heads = std::move(heads);
+  return {};
+}
+
+std::expected<DocumentStore, PersistError> open(std::string_view application_id) {
+  if (application_id.empty() || application_id == "." || application_id == ".." ||
+      application_id.find('/') != std::string_view::npos || application_id.find('\0') != std::string_view::npos) {
+    return std::unexpected(PersistError{fmt::format("invalid application identifier: \"{}\"", application_id)});
+  }
+  auto data = platform_dirs::local_data_dir();
+  if (!data) return DocumentStore::in_memory();
+  return DocumentStore::open_at(*data / "vorn" / std::string(application_id) / "shared.automerge");
+}
+
+}  // namespace vorn_ui::persist

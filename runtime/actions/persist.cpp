@@ -11,6 +11,7 @@
 
 #include "atomic_file/atomic_file.h"
 #include "platform_dirs/dirs.h"
+#include "vorn_ui/action_host.h"
 #include "vorn_log/log.h"
 
 namespace vorn_ui::persist {
@@ -97,6 +98,28 @@ std::expected<void, PersistError> DocumentStore::save_if_changed() {
   if (!written) return std::unexpected(PersistError{fmt::format("{}: {}", m_path->string(), written.error().message())});
   m_saved_heads = std::move(heads);
   return {};
+}
+
+bool DocumentStore::dispatch(bound_dispatch::DispatchState& state, std::string_view kind,
+                             const vorn_actions::TypedAction& action, const vorn_actions::ActionContext* context) {
+  const bool applied = action_host::ActionHost::dispatch_with_context(state, m_document, kind, action, context);
+  if (auto saved = save_if_changed(); !saved) {
+    vorn_log::warn(kTarget, "could not save the shared document", {{"error", saved.error().message}});
+  }
+  return applied;
+}
+
+bool DocumentStore::dispatch_encoded(const vorn_actions::ActionRegistry& registry,
+                                     bound_dispatch::DispatchState& state, const vorn_actions::EncodedAction& encoded,
+                                     const vorn_actions::ActionContext* context) {
+  auto action = registry.decode(encoded);
+  if (!action || !*action) {
+    vorn_log::warn("vorn_ui::action_host", "action dispatch failed",
+                   {{"error", action ? std::string("decoder answered no action") : action.error().to_string()},
+                    {"kind", encoded.kind}});
+    return false;
+  }
+  return dispatch(state, encoded.kind, **action, context);
 }
 
 std::expected<DocumentStore, PersistError> open(std::string_view application_id) {

@@ -81,8 +81,9 @@ std::expected<std::vector<std::uint8_t>, std::string> Secret::retrieve() {
     g_main_context_push_thread_default(context);
     ResponseWait wait;
     const guint subscription = g_dbus_connection_signal_subscribe(
-        bus.ptr, "org.freedesktop.portal.Desktop", "org.freedesktop.portal.Request", "Response", path.c_str(), nullptr,
-        G_DBUS_SIGNAL_FLAGS_NO_MATCH_RULE, on_response, &wait, nullptr);
+        // Any sender: the request path holds our unique name and a fresh token.
+        bus.ptr, nullptr, "org.freedesktop.portal.Request", "Response", path.c_str(), nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        on_response, &wait, nullptr);
 
     auto finish = [&]() {
         g_dbus_connection_signal_unsubscribe(bus.ptr, subscription);

@@ -287,6 +287,24 @@ std::expected<SyncMessage, DeviceSyncError> SyncSession::receive_message(std::op
     }
 }
 
+void SyncSession::finish(std::chrono::milliseconds linger) {
+    const int fd = m_socket.fd();
+    if (fd < 0 || ::shutdown(fd, SHUT_WR) != 0) return;
+    const auto give_up = SyncClock::now() + linger;
+    std::uint8_t sink[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(give_up - SyncClock::now());
+        if (left.count() <= 0) return;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return;
+        const ssize_t n = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT);
+        if (n == 0) return;
+        if (n < 0 && errno != EINTR && errno != EAGAIN) return;
+    }
+}
+
 // ---- set-up
 
 std::expected<SyncSocket, DeviceSyncError> connect_tcp(const PeerDescriptor& descriptor, const SyncTiming& timing) {

@@ -1,5 +1,6 @@
 #include "sarn/sync/transport.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "sarn/sync/invite.h"
@@ -83,7 +84,9 @@ std::expected<void, DeviceSyncError> GrayjaySyncTransport::push_subscriptions(st
     auto session = connect_peer(m_config, it->second, std::nullopt);
     if (!session) return std::unexpected(session.error());
     const SyncByteView bytes(reinterpret_cast<const std::uint8_t*>(package->data()), package->size());
-    return session->send_data(DataSubopcode::SyncSubscriptions, bytes);
+    if (auto sent = session->send_data(DataSubopcode::SyncSubscriptions, bytes); !sent) return sent;
+    session->finish(std::min(m_config.timing.io, std::chrono::milliseconds(2000)));
+    return {};
 }
 
 std::expected<void, DeviceSyncError> GrayjaySyncTransport::register_peer(std::string_view peer_id,

@@ -10,10 +10,37 @@
 #include <fmt/format.h>
 
 #include "runtime_portal_xdg/secret.h"
+#include "sarn/model/platform_url.h"
 #include "sarn/sync/peer_store.h"
 
 namespace sarn {
 namespace {
+
+// The addresses a peer reported as removed, in every spelling we may hold them:
+// as sent and in canonical form.
+void add_removals(std::set<std::string, std::less<>>& removed, const std::vector<std::string>& removals) {
+    for (const std::string& r : removals) {
+        removed.insert(r);
+        if (auto canonical = normalize_watch_url(r)) removed.insert(std::move(*canonical));
+    }
+}
+
+// A local entry (a channel id, a handle or an address) names a removed
+// channel when it, its canonical address or the channel address built from it
+// is among the removals.
+bool is_removed(const std::set<std::string, std::less<>>& removed, std::string_view entry) {
+    if (removed.empty()) return false;
+    if (removed.contains(entry)) return true;
+    if (auto canonical = normalize_watch_url(entry); canonical && removed.contains(*canonical)) return true;
+    std::string_view bare = trim_ascii(entry);
+    while (!bare.empty() && bare.front() == '/') bare.remove_prefix(1);
+    if (bare.empty() || bare.starts_with("http")) return false;
+    std::string built(kPlatformBareOrigin);
+    built.append(bare);
+    if (removed.contains(built)) return true;
+    built = std::string(kPlatformBareOrigin) + "channel/" + std::string(bare);
+    return removed.contains(built);
+}
 
 class Worker {
 public:
@@ -188,11 +215,11 @@ private:
                 }
             }
             if (pulled->settings) merged.settings = pulled->settings;
-            removed.insert(pulled->subscription_removals.begin(), pulled->subscription_removals.end());
+            add_removals(removed, pulled->subscription_removals);
 
             // Never push back what a peer reported as removed in this pass.
             sync_command::SyncNow push = command;
-            std::erase_if(push.subscriptions, [&](const std::string& s) { return removed.contains(s); });
+            std::erase_if(push.subscriptions, [&](const std::string& s) { return is_removed(removed, s); });
             if (auto pushed = m_transport->push_subscriptions(id, push); !pushed) {
                 set_last_error(id, pushed.error().display());
                 ++failures;

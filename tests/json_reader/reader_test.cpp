@@ -18,7 +18,6 @@ struct Record {
     bool present = false;
     std::uint64_t watched_at_ms = 0;
     std::string mutation_id;
-    friend bool operator==(const Record&, const Record&) = default;
 };
 
 constexpr std::array<std::string_view, 3> kRecordFields = {"present", "watched_at_ms", "mutation_id"};

@@ -44,6 +44,43 @@ TEST(Persist, SavesWhenChangedAndLoadsAtStart) {
   EXPECT_EQ(flag(store.document()), true);
 }
 
+// Sets "flag" to true, or refuses.
+class FlagAction final : public vorn_actions::TypedAction {
+ public:
+  explicit FlagAction(bool refuse) : m_refuse(refuse) {}
+  std::string debug_text() const override { return "Flag"; }
+  std::expected<void, vorn_actions::ActionError> apply(automerge::Document& doc) const override {
+    if (m_refuse) return std::unexpected(vorn_actions::ActionError::message("no"));
+    auto put = doc.put(automerge::ObjId::root(), "flag", automerge::Value::boolean(true));
+    if (!put) return std::unexpected(vorn_actions::ActionError::document(put.error()));
+    return {};
+  }
+  bool is_collaborative() const override { return false; }
+  std::expected<std::string, std::string> encode_json() const override { return std::string("\"Flag\""); }
+
+ private:
+  bool m_refuse;
+};
+
+TEST(Persist, EveryDispatchIsSaved) {
+  TempDir dir;
+  const auto path = dir / "shared.automerge";
+  auto store = DocumentStore::open_at(path);
+  vorn_ui::bound_dispatch::DispatchState state;
+  EXPECT_FALSE(store.dispatch(state, "test.action", FlagAction(true), nullptr));
+  EXPECT_FALSE(std::filesystem::exists(path));
+  vorn_actions::ActionRegistry registry;
+  registry.register_action_namespace("test.action", [](std::string_view)
+                                         -> std::expected<std::unique_ptr<vorn_actions::TypedAction>,
+                                                          vorn_actions::ActionError> {
+    return std::make_unique<FlagAction>(false);
+  });
+  EXPECT_FALSE(store.dispatch_encoded(registry, state, {"other", "\"Flag\""}, nullptr));
+  EXPECT_TRUE(store.dispatch_encoded(registry, state, {"test.action", "\"Flag\""}, nullptr));
+  auto reopened = DocumentStore::open_at(path);
+  EXPECT_EQ(flag(reopened.document()), true);
+}
+
 TEST(Persist, CorruptOrUntrustedFilesAreKeptAndReported) {
   TempDir dir;
   const std::string garbage = "\x85o\x4a\x83 definitely not a document";

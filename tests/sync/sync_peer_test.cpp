@@ -274,6 +274,10 @@ TEST(SyncPush, SendsTheExactPackageAndSurvivesAPeerThatVanishes) {
     std::string received;
     FakePeer peer({[&](SyncSession& s) {
         authorize(s);
+        // Like Grayjay, ask for our state, then read late: closing on unread
+        // data must not reset the connection before our package is read.
+        send_json(s, 150, R"({"publicKey":"x","lastHistory":-1,"lastSubscription":-1})");
+        std::this_thread::sleep_for(300ms);
         if (auto data = await_data(s); data && data->subopcode == 202) received = text_of(data->payload);
     }});
     auto transport = make_transport();

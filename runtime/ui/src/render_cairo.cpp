@@ -143,10 +143,11 @@ class CairoTargetImpl final : public CairoTarget {
     while (!groups.empty()) {  // close layers a widget left open
       if (groups.back()) {
         cairo_pop_group_to_source(cr);
-        cairo_paint(cr);
+        cairo_paint_with_alpha(cr, m_alpha.empty() ? 1.0 : m_alpha.back());
       }
       cairo_restore(cr);
       groups.pop_back();
+      if (!m_alpha.empty()) m_alpha.pop_back();
     }
     cairo_destroy(cr);
     cairo_surface_flush(m_surface);

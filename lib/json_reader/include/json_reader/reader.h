@@ -25,6 +25,22 @@
 //                absent field in declared order reported; or [v1, v2, ...] in
 //                declared order.
 //
+// Example, a record {"present":bool,"at":u64} decoded as a whole document:
+//
+//   constexpr std::array<std::string_view, 2> kFields = {"present", "at"};
+//   auto record = Reader::decode(bytes, [&](Reader& reader) -> Result<Record> {
+//       Record out;
+//       auto done = reader.read_struct({"struct Record", kFields}, [&](std::size_t i, Reader& r) -> Result<void> {
+//           if (i == 0) { auto v = r.read_bool(); if (!v) return std::unexpected(v.error()); out.present = *v; }
+//           else { auto v = r.read_u64(); if (!v) return std::unexpected(v.error()); out.at = *v; }
+//           return {};
+//       });
+//       if (!done) return std::unexpected(done.error());
+//       return out;
+//   });
+//   // for {"present":true}, record.error().text() is
+//   // "missing field `at` at line 1 column 16"
+//
 // A Reader is a plain value over borrowed input: any thread may use one, one
 // thread at a time. Nothing here throws; every refusal is an Error value.
 #pragma once

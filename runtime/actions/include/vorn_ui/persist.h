@@ -21,6 +21,10 @@
 #include <vector>
 
 #include "automerge/document.h"
+#include "vorn_actions/action.h"
+#include "vorn_actions/context.h"
+#include "vorn_actions/registry.h"
+#include "vorn_ui/bound_dispatch.h"
 
 namespace vorn_ui::persist {
 
@@ -46,6 +50,15 @@ class DocumentStore {
   // Writes when the heads moved since the last save. A store without a path
   // succeeds without writing; a store whose file failed to load refuses.
   std::expected<void, PersistError> save_if_changed();
+
+  // Typed dispatch on the document through the action host (a failure is
+  // logged there), then save_if_changed (a failure is logged as "could not
+  // save the shared document"). Answers whether the action was applied.
+  bool dispatch(bound_dispatch::DispatchState& state, std::string_view kind, const vorn_actions::TypedAction& action,
+                const vorn_actions::ActionContext* context);
+  // The same for an encoded action, decoded through the registry.
+  bool dispatch_encoded(const vorn_actions::ActionRegistry& registry, bound_dispatch::DispatchState& state,
+                        const vorn_actions::EncodedAction& encoded, const vorn_actions::ActionContext* context);
 
  private:
   DocumentStore() = default;

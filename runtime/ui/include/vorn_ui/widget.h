@@ -56,6 +56,7 @@ struct Environment {
   Theme theme = Theme::dark();
   float scale = 1.0f;       // display scale: physical pixels per logical pixel
   float text_scale = 1.0f;  // user text size preference
+  Size viewport{};          // window size in logical pixels; zero when not known
 };
 
 struct LayoutContext {
@@ -102,6 +103,9 @@ bool is_clipped_out(const Rect& bounds, const PresenceContext& presence);
 
 // Input arguments besides the event and the widget's own node.
 struct EventContext {
+  EventContext(Modifiers mods, RuntimeState& runtime_state, double display_scale, const layout::LayoutTree& layout_tree)
+      : modifiers(mods), state(runtime_state), scale(display_scale), tree(layout_tree) {}
+
   Modifiers modifiers;
   RuntimeState& state;
   double scale = 1.0;  // divide event positions by this for logical pixels

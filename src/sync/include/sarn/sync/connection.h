@@ -123,6 +123,10 @@ public:
     // Reads frames until a message for the caller is complete, answering pings.
     // With a deadline, it is checked before each frame and no read waits past it.
     std::expected<SyncMessage, DeviceSyncError> receive_message(std::optional<SyncClock::time_point> deadline = {});
+    // Ends our side after the last send: a FIN after the data, then whatever the
+    // peer still sends is read and dropped until it closes or `linger` passes,
+    // so that closing never resets a connection whose last package is unread.
+    void finish(std::chrono::milliseconds linger);
     // True when the last receive ended because its deadline passed.
     bool deadline_expired() const { return m_socket.deadline_expired(); }
 

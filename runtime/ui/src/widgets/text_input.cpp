@@ -1,0 +1,399 @@
+#include "vorn_ui/widget/text_input.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vorn_ui::widget::text_input {
+namespace {
+
+constexpr double kPadding = 2.0;  // room for the caret at both ends
+
+bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+std::size_t prev_boundary(const std::string& s, std::size_t i) {
+  if (i == 0) return 0;
+  --i;
+  while (i > 0 && is_continuation(static_cast<unsigned char>(s[i]))) --i;
+  return i;
+}
+
+std::size_t next_boundary(const std::string& s, std::size_t i) {
+  if (i >= s.size()) return s.size();
+  ++i;
+  while (i < s.size() && is_continuation(static_cast<unsigned char>(s[i]))) ++i;
+  return i;
+}
+
+// Drops control characters and line breaks, and any byte that does not form
+// valid UTF-8, from typed or pasted text.
+std::string clean(std::string_view in) {
+  std::string out;
+  out.reserve(in.size());
+  std::size_t i = 0;
+  while (i < in.size()) {
+    const unsigned char c = static_cast<unsigned char>(in[i]);
+    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (len == 0 || i + len > in.size()) {
+      ++i;
+      continue;
+    }
+    bool ok = true;
+    for (std::size_t k = 1; k < len; ++k) ok = ok && is_continuation(static_cast<unsigned char>(in[i + k]));
+    if (!ok) {
+      ++i;
+      continue;
+    }
+    if (len == 1 && (c < 0x20 || c == 0x7F)) {
+      if (c == '\t') out += ' ';
+      ++i;
+      continue;
+    }
+    out.append(in.substr(i, len));
+    i += len;
+  }
+  return out;
+}
+
+}  // namespace
+
+TextInput TextInput::local(std::string initial) {
+  TextInput t;
+  t.m_source = Source::Own;
+  t.m_text = clean(initial);
+  t.m_caret = t.m_anchor = t.m_text.size();
+  return t;
+}
+
+TextInput TextInput::from_state(local_state::TextState state) {
+  TextInput t;
+  t.m_source = Source::Cell;
+  auto [text, generation] = state.snapshot();
+  t.m_text = std::move(text);
+  t.m_seen_generation = generation;
+  t.m_cell = std::move(state);
+  t.m_caret = t.m_anchor = t.m_text.size();
+  return t;
+}
+
+TextInput TextInput::with_id(std::string id) && {
+  m_id = std::move(id);
+  return std::move(*this);
+}
+TextInput TextInput::with_kind(std::uint8_t kind) && {
+  m_kind = kind <= 2 ? static_cast<InputKind>(kind) : InputKind::Text;
+  return std::move(*this);
+}
+TextInput TextInput::with_placeholder(std::string placeholder) && {
+  m_placeholder = std::move(placeholder);
+  return std::move(*this);
+}
+TextInput TextInput::with_label(std::string label) && {
+  m_label = std::move(label);
+  return std::move(*this);
+}
+TextInput TextInput::with_text_size(float size) && {
+  if (size > 0) m_text_size = size;
+  return std::move(*this);
+}
+TextInput TextInput::with_external_buffer(SharedTextBuffer buffer) && {
+  if (!buffer) return std::move(*this);
+  m_source = Source::Buffer;
+  m_buffer = std::move(buffer);
+  m_cell.reset();
+  reload();
+  m_caret = m_anchor = m_text.size();
+  return std::move(*this);
+}
+TextInput TextInput::with_option(InputOption option) && {
+  if (option == InputOption::SelectAllOnFocus) m_select_all_on_focus = true;
+  if (option == InputOption::Sensitive) m_sensitive = true;
+  return std::move(*this);
+}
+
+std::string TextInput::text() const { return m_text; }
+
+std::pair<std::size_t, std::size_t> TextInput::selection() const {
+  return {std::min(m_anchor, m_caret), std::max(m_anchor, m_caret)};
+}
+
+void TextInput::reload() {
+  std::string fresh;
+  if (m_source == Source::Cell && m_cell) {
+    auto [text, generation] = m_cell->snapshot();
+    if (generation == m_seen_generation) return;
+    m_seen_generation = generation;
+    fresh = std::move(text);
+  } else if (m_source == Source::Buffer && m_buffer) {
+    std::lock_guard lock(m_buffer->mutex);
+    if (m_buffer->text == m_text) return;
+    fresh = m_buffer->text;
+  } else {
+    return;
+  }
+  if (fresh == m_text) return;
+  m_text = std::move(fresh);
+  m_caret = std::min(m_caret, m_text.size());
+  m_anchor = std::min(m_anchor, m_text.size());
+  // Indices may now fall inside a character; move them to its start.
+  while (m_caret > 0 && m_caret < m_text.size() && is_continuation(static_cast<unsigned char>(m_text[m_caret]))) --m_caret;
+  while (m_anchor > 0 && m_anchor < m_text.size() && is_continuation(static_cast<unsigned char>(m_text[m_anchor])))
+    --m_anchor;
+  m_needs_redraw = true;
+}
+
+void TextInput::commit() {
+  m_needs_redraw = true;
+  if (m_source == Source::Cell && m_cell) {
+    if (auto generation = m_cell->publish(m_text)) m_seen_generation = *generation;
+  } else if (m_source == Source::Buffer && m_buffer) {
+    std::lock_guard lock(m_buffer->mutex);
+    // Overwrite the old bytes before replacing them, so a removed secret
+    // does not linger in the buffer's storage.
+    std::fill(m_buffer->text.begin(), m_buffer->text.end(), '\0');
+    m_buffer->text.assign(m_text);
+  }
+}
+
+void TextInput::erase_selection() {
+  auto [a, b] = selection();
+  m_text.erase(a, b - a);
+  m_caret = m_anchor = a;
+}
+
+void TextInput::insert(std::string_view s) {
+  std::string cleaned = clean(s);
+  if (cleaned.empty() && !has_selection()) return;
+  erase_selection();
+  m_text.insert(m_caret, cleaned);
+  m_caret += cleaned.size();
+  m_anchor = m_caret;
+  commit();
+}
+
+void TextInput::move_caret(std::size_t to, bool extend) {
+  m_caret = std::min(to, m_text.size());
+  if (!extend) m_anchor = m_caret;
+  m_needs_redraw = true;
+}
+
+double TextInput::caret_x(std::size_t index) const {
+  if (!m_layout || m_text.empty()) return 0.0;
+  return m_layout->caret_x(index);
+}
+
+std::size_t TextInput::index_at_x(double x) const {
+  if (!m_layout || m_text.empty()) return 0;
+  return std::min(m_layout->index_at(x), m_text.size());
+}
+
+void TextInput::sync(RuntimeState& state) {
+  (void)state;
+  reload();
+}
+
+NodeId TextInput::build_layout(LayoutContext& cx) {
+  layout::Style style;
+  style.size = {layout::Dimension::percent(1.0f), layout::Dimension::length(std::ceil(m_text_size * 1.4f))};
+  style.flex_grow = 1.0f;
+  style.flex_shrink = 1.0f;
+  style.min_size.width = layout::Dimension::length(0);
+  NodeId node = cx.tree.new_leaf(style);
+  cx.registry.register_node(node, this);
+  return node;
+}
+
+void TextInput::apply_layout(const layout::LayoutTree& tree, NodeId node, Point origin) {
+  auto l = tree.layout(node);
+  if (!l) return;
+  Rect b{origin.x + l->x, origin.y + l->y, origin.x + l->x + l->width, origin.y + l->y + l->height};
+  if (b != m_bounds) m_needs_redraw = true;
+  m_bounds = b;
+  m_placed = true;
+}
+
+void TextInput::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
+  if (!(m_bounds.width() > 0) || !(m_bounds.height() > 0)) return;
+  TextStyle style = TextStyle::sized(m_text_size);
+  style.line_height = 1.25f;
+  const std::string shown = m_kind == InputKind::Password ? std::string(m_text.size() ? 8 : 0, '*') : m_text;
+  m_layout = cx.text.layout(shown, style);
+  const double line_h = m_text_size * 1.25;
+  const double y = m_bounds.y0 + (m_bounds.height() - line_h) / 2.0;
+
+  // Keep the caret in view when the text is wider than the field.
+  const double inner_w = std::max(0.0, m_bounds.width() - 2 * kPadding);
+  const double cx_text = caret_x(m_caret);
+  if (cx_text - m_scroll_x > inner_w) m_scroll_x = cx_text - inner_w;
+  if (cx_text - m_scroll_x < 0) m_scroll_x = cx_text;
+  if (m_layout->size().width <= inner_w) m_scroll_x = 0;
+  const double x = m_bounds.x0 + kPadding - m_scroll_x;
+
+  scene.push_layer(BlendMode::Normal, 1.0f, transform, m_bounds);
+  if (m_text.empty()) {
+    if (!m_placeholder.empty())
+      cx.text.draw_style(scene, transform, m_placeholder, style, cx.theme.text_muted, Point{m_bounds.x0 + kPadding, y});
+  } else {
+    if (m_focused && has_selection() && m_kind != InputKind::Password) {
+      auto [a, b] = selection();
+      const double xa = x + caret_x(a), xb = x + caret_x(b);
+      scene.fill(FillRule::NonZero, transform, cx.theme.text_selection, Rect{xa, y, xb, y + line_h});
+    }
+    scene.draw_text_layout(m_layout, Point{x, y}, cx.theme.text, transform);
+  }
+  if (m_focused) {
+    const double cxp = std::round(x + (m_text.empty() ? 0.0 : cx_text));
+    scene.fill(FillRule::NonZero, transform, cx.theme.caret, Rect{cxp, y, cxp + 1.5, y + line_h});
+  }
+  scene.pop_layer();
+}
+
+// Event handling:
+//   primary press inside   → focus (asks the runtime), caret to the point, start selecting
+//   primary press outside  → lose focus
+//   pointer move           → while selecting, extend the selection to the point
+//   primary release        → stop selecting
+//   text input (focused)   → replace the selection with the text
+//   keys (focused, press)  → Backspace/Delete erase, arrows/Home/End move
+//                            (Shift extends), Ctrl+A selects all; Enter,
+//                            Escape and everything else pass through
+void TextInput::handle_event(const Event& event, EventContext& cx, NodeId node) {
+  const double scale = cx.scale > 0 ? cx.scale : 1.0;
+  auto local_x = [&](Point p) { return p.x / scale - m_bounds.x0 - kPadding + m_scroll_x; };
+  if (const auto* b = std::get_if<PointerButtonEvent>(&event)) {
+    if (b->button != PointerButton::Primary) return;
+    const Point p{b->position.x / scale, b->position.y / scale};
+    if (b->pressed) {
+      if (m_bounds.contains(p) && !cx.handled) {
+        const bool was_focused = m_focused;
+        set_focus(true);
+        cx.focus_request = node;
+        if (!was_focused && m_select_all_on_focus) {
+          m_anchor = 0;
+          m_caret = m_text.size();
+        } else {
+          move_caret(index_at_x(local_x(b->position)), false);
+          m_selecting = true;
+        }
+        cx.handled = true;
+      } else if (m_focused && !m_bounds.contains(p)) {
+        set_focus(false);
+      }
+    } else {
+      m_selecting = false;
+    }
+    return;
+  }
+  if (const auto* m = std::get_if<PointerMoveEvent>(&event)) {
+    if (m_selecting) {
+      move_caret(index_at_x(local_x(m->position)), true);
+      cx.handled = true;
+    }
+    return;
+  }
+  if (!m_focused || cx.handled) return;
+  if (const auto* t = std::get_if<TextInputEvent>(&event)) {
+    insert(t->text);
+    cx.handled = true;
+    return;
+  }
+  if (const auto* k = std::get_if<KeyEvent>(&event)) {
+    if (k->released) return;
+    const bool shift = k->modifiers.shift();
+    if (k->kind == KeyEvent::Kind::Character) {
+      if (k->modifiers.control() && (k->text == "a" || k->text == "A")) {
+        m_anchor = 0;
+        m_caret = m_text.size();
+        m_needs_redraw = true;
+        cx.handled = true;
+      }
+      return;
+    }
+    switch (k->named) {
+      case NamedKey::Backspace:
+        if (!has_selection()) m_anchor = prev_boundary(m_text, m_caret);
+        if (has_selection()) {
+          erase_selection();
+          commit();
+        }
+        break;
+      case NamedKey::Delete:
+        if (!has_selection()) m_anchor = next_boundary(m_text, m_caret);
+        if (has_selection()) {
+          erase_selection();
+          commit();
+        }
+        break;
+      case NamedKey::ArrowLeft:
+        if (has_selection() && !shift)
+          move_caret(selection().first, false);
+        else
+          move_caret(prev_boundary(m_text, m_caret), shift);
+        break;
+      case NamedKey::ArrowRight:
+        if (has_selection() && !shift)
+          move_caret(selection().second, false);
+        else
+          move_caret(next_boundary(m_text, m_caret), shift);
+        break;
+      case NamedKey::Home:
+        move_caret(0, shift);
+        break;
+      case NamedKey::End:
+        move_caret(m_text.size(), shift);
+        break;
+      default:
+        return;  // not an editing key: leave it to others
+    }
+    cx.handled = true;
+  }
+}
+
+std::optional<std::string_view> TextInput::widget_id() const {
+  if (!m_id) return std::nullopt;
+  return std::string_view(*m_id);
+}
+
+std::optional<CursorShape> TextInput::cursor_shape(Point point) const {
+  if (m_bounds.contains(point)) return CursorShape::Text;
+  return std::nullopt;
+}
+
+void TextInput::set_focus(bool focused) {
+  if (focused == m_focused) return;
+  m_focused = focused;
+  if (!focused) {
+    m_selecting = false;
+    m_anchor = m_caret;
+  }
+  m_needs_redraw = true;
+}
+
+std::optional<Rect> TextInput::ime_cursor_rect() const {
+  if (!m_focused) return std::nullopt;
+  const double x = m_bounds.x0 + kPadding - m_scroll_x + caret_x(m_caret);
+  return Rect{x, m_bounds.y0, x + 1, m_bounds.y1};
+}
+
+std::optional<AccessNode> TextInput::accessibility() const {
+  AccessNode node(m_kind == InputKind::Search ? Role::SearchInput : Role::TextInput, m_bounds);
+  node = std::move(node).with_optional_name(m_label ? m_label : std::optional<std::string>(m_placeholder));
+  if (!m_sensitive && m_kind != InputKind::Password) node.value = m_text;
+  node.focusable = true;
+  node.focused = m_focused;
+  return node;
+}
+
+bool TextInput::perform_action(AccessRequest request) {
+  if (request == AccessRequest::Focus || request == AccessRequest::Activate) {
+    set_focus(true);
+    return true;
+  }
+  return false;
+}
+
+std::optional<std::string> TextInput::text_review() const {
+  if (m_sensitive || m_kind == InputKind::Password) return std::nullopt;
+  return m_text;
+}
+
+}  // namespace vorn_ui::widget::text_input

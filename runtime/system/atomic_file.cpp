@@ -113,7 +113,11 @@ std::expected<void, std::error_code> write_with_mode(const std::filesystem::path
   if (::fsync(file.get()) != 0) return fail(last_error());
   if (auto error = file.close()) return fail(error);
   if (::rename(temp.c_str(), path.c_str()) != 0) return fail(last_error());
-  if (auto error = sync_directory(dir)) return std::unexpected(error);
+  // The new file is in place from here on; reporting a failure now would
+  // make callers believe the old content is still there. Flushing the
+  // directory is therefore best effort (it fails only on odd folders, such as
+  // one without read permission).
+  (void)sync_directory(dir);
   return {};
 }
 

@@ -204,10 +204,13 @@ void write_column_data(Bytes& out, const std::vector<ColumnOut>& cols) {
     for (const auto& c : cols) out.insert(out.end(), c.data.begin(), c.data.end());
 }
 
+// DEFLATE at the default level. The official writer's encoder picks the same
+// Huffman codes as zlib but on long inputs sometimes other matches, so long
+// columns may differ in their compressed bytes (never in their content).
 Bytes deflate_raw(const Bytes& in) {
     z_stream zs{};
     deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    Bytes out(deflateBound(&zs, in.size()));
+    Bytes out(deflateBound(&zs, static_cast<uLong>(in.size())));
     zs.next_in = const_cast<Bytef*>(in.data());
     zs.avail_in = static_cast<uInt>(in.size());
     zs.next_out = out.data();

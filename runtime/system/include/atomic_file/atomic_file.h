@@ -4,7 +4,8 @@
 // The bytes go to a temporary file in the target's directory, created
 // exclusively (an existing name, a symbolic link included, is never opened),
 // written in full, given its mode, flushed to disk, and renamed over the
-// target; the directory is then flushed so that the rename survives a crash.
+// target; the directory is then flushed so that the rename survives a crash
+// (best effort: once the rename has happened the write counts as done).
 // A reader sees the old file or the new one, never a mix. On failure the
 // temporary file is removed and the target is unchanged.
 //

@@ -1,0 +1,227 @@
+// Bad input: truncated, bit-flipped, oversized and hostile bytes give an
+// error value, never a crash, a hang or unbounded memory.
+#include <automerge/document.h>
+#include <gtest/gtest.h>
+#include <sodium.h>
+#include <zlib.h>
+
+#include <cstring>
+
+#include "encoding.h"
+#include "scenario.h"
+
+namespace {
+
+using automerge::Document;
+using automerge::ErrorKind;
+using namespace automerge::detail;
+
+std::vector<std::uint8_t> valid_document() {
+    return automerge_test::read_file(automerge_test::source_dir() / "fixtures" / "concurrent.automerge");
+}
+
+// Frames a chunk body with its magic bytes and a correct checksum.
+Bytes frame(std::uint8_t type, const Bytes& body) {
+    Bytes hashed{type};
+    write_uleb(hashed, body.size());
+    hashed.insert(hashed.end(), body.begin(), body.end());
+    std::uint8_t digest[32];
+    crypto_hash_sha256(digest, hashed.data(), hashed.size());
+    Bytes out(8 + hashed.size());
+    const std::uint8_t magic[4] = {0x85, 0x6f, 0x4a, 0x83};
+    std::memcpy(out.data(), magic, 4);
+    std::memcpy(out.data() + 4, digest, 4);
+    std::memcpy(out.data() + 8, hashed.data(), hashed.size());
+    return out;
+}
+
+// A document chunk body: no actors unless given, no heads, the columns given.
+Bytes document_body(const std::vector<std::pair<std::uint32_t, Bytes>>& change_cols,
+                    const std::vector<std::pair<std::uint32_t, Bytes>>& op_cols, std::size_t actors = 0) {
+    Bytes b;
+    write_uleb(b, actors);
+    for (std::size_t i = 0; i < actors; ++i) {
+        write_uleb(b, 1);
+        b.push_back(static_cast<std::uint8_t>(i + 1));
+    }
+    write_uleb(b, 0);
+    for (const auto* cols : {&change_cols, &op_cols}) {
+        write_uleb(b, cols->size());
+        for (const auto& [spec, data] : *cols) {
+            write_uleb(b, spec);
+            write_uleb(b, data.size());
+        }
+    }
+    for (const auto* cols : {&change_cols, &op_cols})
+        for (const auto& [spec, data] : *cols) b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+TEST(LoadBadInput, EveryTruncationIsAnError) {
+    auto doc = valid_document();
+    for (std::size_t n = 1; n < doc.size(); ++n) {
+        auto r = Document::load(std::span(doc.data(), n));
+        EXPECT_FALSE(r) << "prefix of " << n << " bytes loaded";
+    }
+}
+
+TEST(LoadBadInput, EveryBitFlipIsAnError) {
+    auto doc = valid_document();
+    for (std::size_t i = 0; i < doc.size(); ++i) {
+        for (int bit = 0; bit < 8; ++bit) {
+            auto copy = doc;
+            copy[i] ^= static_cast<std::uint8_t>(1 << bit);
+            auto r = Document::load(copy);
+            EXPECT_FALSE(r) << "flip of bit " << bit << " in byte " << i << " loaded";
+        }
+    }
+}
+
+TEST(LoadBadInput, HostileChunksAreRefused) {
+    // Runs of 2^62 operations: key "k", ids 1, 2, 3, ... of actor 0, "set".
+    auto run_of = [](auto write_value) {
+        Bytes b;
+        write_leb(b, std::int64_t{1} << 62);
+        write_value(b);
+        return b;
+    };
+    Bytes key_run = run_of([](Bytes& b) { write_uleb(b, 1); b.push_back('k'); });
+    Bytes zero_run = run_of([](Bytes& b) { write_uleb(b, 0); });
+    Bytes one_run = run_of([](Bytes& b) { write_uleb(b, 1); });
+    Bytes max_op{0x7f};
+    write_leb(max_op, std::int64_t{1} << 62);
+    Bytes many_ops = frame(0, document_body({{0x01, {0x7f, 0x00}}, {0x03, {0x7f, 0x01}}, {0x13, max_op}},
+                                            {{0x15, key_run}, {0x21, zero_run}, {0x23, one_run}, {0x42, one_run}}, 1));
+    Bytes huge_nulls{0};
+    write_uleb(huge_nulls, std::uint64_t{1} << 62);
+    // 8 MiB of zeros deflate to a few KiB.
+    Bytes zeros(8u << 20, 0);
+    Bytes bomb(compressBound(static_cast<uLong>(zeros.size())));
+    {
+        z_stream zs{};
+        deflateInit2(&zs, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+        zs.next_in = zeros.data();
+        zs.avail_in = static_cast<uInt>(zeros.size());
+        zs.next_out = bomb.data();
+        zs.avail_out = static_cast<uInt>(bomb.size());
+        deflate(&zs, Z_FINISH);
+        bomb.resize(zs.total_out);
+        deflateEnd(&zs);
+    }
+    struct Case {
+        const char* what;
+        Bytes chunk;
+        ErrorKind kind;
+    };
+    const Case cases[] = {
+        {"a run of 2^62 operations", many_ops, ErrorKind::too_large},
+        {"a run of 2^62 null changes", frame(0, document_body({{0x01, huge_nulls}}, {})), ErrorKind::malformed},
+        {"a column that inflates past the limit", frame(0, document_body({}, {{0x4a, bomb}})), ErrorKind::too_large},
+        {"an actor count beyond the chunk", frame(0, Bytes{0xff, 0xff, 0x03}), ErrorKind::malformed},
+        {"an actor index beyond the table", frame(0, document_body({{0x01, {0x7f, 0x05}}, {0x03, {0x7f, 0x01}}, {0x13, {0x7f, 0x00}}}, {}, 1)),
+         ErrorKind::malformed},
+        {"an unknown chunk type", frame(9, Bytes{}), ErrorKind::unsupported},
+        {"not a chunk", Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, ErrorKind::malformed},
+        {"an over-long length", Bytes{0x85, 0x6f, 0x4a, 0x83, 0, 0, 0, 0, 0, 0x80, 0x00}, ErrorKind::malformed},
+    };
+    automerge::LoadLimits limits;
+    limits.max_inflated_bytes = 1u << 20;
+    limits.max_ops = 100000;
+    for (const Case& c : cases) {
+        auto r = Document::load(c.chunk, limits);
+        ASSERT_FALSE(r) << c.what;
+        EXPECT_EQ(r.error().kind, c.kind) << c.what << ": " << r.error().message;
+    }
+}
+
+TEST(LoadBadInput, ChangesWithMissingDependenciesWaitAndLoseNothing) {
+    auto all = automerge_test::read_file(automerge_test::source_dir() / "fixtures" / "overwrites.changes");
+    // Drop the first change chunk: the rest waits for it.
+    auto full = Document::load(all);
+    ASSERT_TRUE(full);
+    std::size_t first_len = 0;
+    {
+        Reader r(all);
+        (void)r.take(9);
+        first_len = 9 + uleb_size(*r.uleb());
+        Reader again(all);
+        (void)again.take(9);
+        first_len += *again.uleb();
+    }
+    auto partial = Document::load(std::span(all).subspan(first_len));
+    ASSERT_TRUE(partial);
+    EXPECT_EQ(partial->change_count(), 0u);
+    ASSERT_TRUE(partial->apply(std::span(all).subspan(0, first_len)));
+    EXPECT_EQ(partial->heads(), full->heads());
+    EXPECT_EQ(partial->save(), full->save());
+}
+
+// The codecs refuse over-long and over-64-bit numbers.
+TEST(Encoding, Leb128Limits) {
+    struct Row {
+        Bytes bytes;
+        bool is_signed;
+        bool ok;
+        std::int64_t value;
+    };
+    const Row rows[] = {
+        {{0x00}, false, true, 0},
+        {{0x7f}, false, true, 127},
+        {{0x80, 0x01}, false, true, 128},
+        {{0x80, 0x00}, false, false, 0},  // over-long
+        {{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x01}, false, true, -1},  // 2^64 - 1
+        {{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02}, false, false, 0},  // 2^64
+        {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}, false, false, 0},
+        {{0x80}, false, false, 0},  // truncated
+        {{0x7f}, true, true, -1},
+        {{0xc0, 0x00}, true, true, 64},
+        {{0xff, 0x7f}, true, false, 0},  // over-long -1
+        {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x7f}, true, true, INT64_MIN},
+        {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}, true, false, 0},
+    };
+    for (const Row& row : rows) {
+        Reader r(row.bytes);
+        if (row.is_signed) {
+            auto v = r.leb();
+            EXPECT_EQ(v.has_value(), row.ok);
+            if (v && row.ok) {
+                EXPECT_EQ(*v, row.value);
+            }
+        } else {
+            auto v = r.uleb();
+            EXPECT_EQ(v.has_value(), row.ok);
+            if (v && row.ok) {
+                EXPECT_EQ(static_cast<std::int64_t>(*v), row.value);
+            }
+        }
+    }
+    for (std::int64_t v : {std::int64_t{0}, std::int64_t{-1}, std::int64_t{63}, std::int64_t{64}, std::int64_t{-65},
+                           INT64_MAX, INT64_MIN}) {
+        Bytes b;
+        write_leb(b, v);
+        Reader r(b);
+        EXPECT_EQ(*r.leb(), v);
+        EXPECT_TRUE(r.done());
+    }
+}
+
+TEST(Encoding, RunLengthColumnsRoundTrip) {
+    const std::vector<std::optional<std::uint64_t>> values = {std::nullopt, std::nullopt, 1, 1, 1, 2, 3, 4, 4,
+                                                              std::nullopt, 5, 5, 6, 7, 7};
+    UintEncoder enc;
+    for (const auto& v : values) enc.append_opt(v);
+    Bytes bytes = enc.finish();
+    UintDecoder dec(bytes);
+    for (const auto& v : values) EXPECT_EQ(*dec.next(), v);
+    EXPECT_TRUE(dec.done());
+
+    BoolEncoder b;
+    const bool bits[] = {true, true, false, true, false, false};
+    for (bool v : bits) b.append(v);
+    Bytes bb = b.finish();
+    EXPECT_EQ(bb, (Bytes{0, 2, 1, 1, 2}));
+    BoolDecoder bd(bb);
+    for (bool v : bits) EXPECT_EQ(*bd.next(), v);
+}
+
+}  // namespace

@@ -17,6 +17,7 @@
 #include <gst/video/video.h>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -124,6 +125,7 @@ struct MediaEngine::Impl {
     bool duration_announced = false;
     std::uint32_t buffering = 100;
     std::uint64_t last_position = 0;
+    std::chrono::steady_clock::time_point open_deadline{};  // extended while a stream buffers
     std::optional<std::string> error;
     std::deque<EngineEvent> events;
     double volume = 1.0;
@@ -285,7 +287,7 @@ struct MediaEngine::Impl {
     bool build_synthesized() {
         const std::uint64_t duration_ms = std::max<std::uint64_t>(options.synthesized_duration_ms, 1000);
         const std::string description = fmt::format(
-            "videotestsrc name=vsrc pattern=ball is-live=false num-buffers={} "
+            "videotestsrc name=vsrc pattern=smpte horizontal-speed=2 is-live=false num-buffers={} "
             "! video/x-raw,format=BGRA,width={},height={},framerate=30/1 ! appsink name=video "
             "audiotestsrc name=asrc wave=sine freq=440 volume=0.04 is-live=false samplesperbuffer=441 "
             "num-buffers={} ! audio/x-raw,rate=44100,channels=2 ! audioconvert ! volume name=vol "
@@ -371,6 +373,7 @@ struct MediaEngine::Impl {
             last_position = 0;
             error.reset();
             set_state_locked(PlaybackState::Loading);
+            open_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(open_limit_ms());
         }
         if (!available) {
             fail(fmt::format("media engine unavailable: {}", unavailable_reason));
@@ -386,12 +389,9 @@ struct MediaEngine::Impl {
         apply_volume();
         bus = gst_element_get_bus(pipeline);
         bus_thread = std::thread([this] { bus_loop(); });
-        start_state(desired_gst_state());
-    }
-
-    GstState desired_gst_state() {
-        std::lock_guard lock(mu);
-        return wants_playing ? GST_STATE_PLAYING : GST_STATE_PAUSED;
+        // The stream prerolls paused first; playing starts once it is ready (going to
+        // playing while the type of a file is still being found can stall GStreamer).
+        start_state(GST_STATE_PAUSED);
     }
 
     void start_state(GstState target) {
@@ -419,13 +419,30 @@ struct MediaEngine::Impl {
 
     void bus_loop() {
         for (;;) {
-            GstMessage* msg = gst_bus_timed_pop(bus, GST_CLOCK_TIME_NONE);
-            if (msg == nullptr) continue;
+            GstMessage* msg = gst_bus_timed_pop(bus, 100 * GST_MSECOND);
+            if (msg == nullptr) {
+                check_open_deadline();
+                continue;
+            }
             const bool stop = handle_message(msg);
             gst_message_unref(msg);
             if (stop) return;
         }
     }
+
+    // GStreamer can stall while it works out what a broken file holds, without any
+    // message; a stream that is not ready in time counts as failed.
+    void check_open_deadline() {
+        bool late;
+        {
+            std::lock_guard lock(mu);
+            late = !prerolled && state == PlaybackState::Loading && std::chrono::steady_clock::now() > open_deadline;
+        }
+        if (late) fail(fmt::format("{} did not start within {} s", address, open_limit_ms() / 1000));
+    }
+
+    bool is_local() const { return address.starts_with("file:") || address.starts_with("/") || !gst_uri_is_valid(address.c_str()); }
+    std::uint32_t open_limit_ms() const { return is_local() ? options.local_open_timeout_ms : options.open_timeout_ms; }
 
     void refresh_duration() {
         if (synthesized) return;
@@ -489,9 +506,11 @@ struct MediaEngine::Impl {
                         state == PlaybackState::Buffering || state == PlaybackState::Idle) {
                         return false;
                     }
-                    if (new_state == GST_STATE_PLAYING) {
+                    // Messages of a change the caller has already reversed are stale:
+                    // only a state that matches what the caller wants is taken.
+                    if (new_state == GST_STATE_PLAYING && wants_playing) {
                         set_state_locked(PlaybackState::Playing);
-                    } else if (new_state == GST_STATE_PAUSED && !(state == PlaybackState::Loading && wants_playing)) {
+                    } else if (new_state == GST_STATE_PAUSED && !wants_playing) {
                         set_state_locked(PlaybackState::Paused);
                     }
                 }
@@ -501,6 +520,7 @@ struct MediaEngine::Impl {
             case GST_MESSAGE_ASYNC_DONE: {
                 refresh_duration();
                 std::optional<std::uint64_t> deferred;
+                bool start_playing = false;
                 {
                     std::lock_guard lock(mu);
                     const bool first = !prerolled;
@@ -520,6 +540,7 @@ struct MediaEngine::Impl {
                         deferred = pending_seek.value_or(0);
                         seek_in_flight = true;
                     }
+                    start_playing = first && wants_playing;
                     if (state == PlaybackState::Loading && !wants_playing) set_state_locked(PlaybackState::Paused);
                 }
                 if (deferred && !send_seek(*deferred)) {
@@ -527,6 +548,7 @@ struct MediaEngine::Impl {
                     seek_in_flight = false;
                     pending_seek.reset();
                 }
+                if (start_playing) gst_element_set_state(pipeline, GST_STATE_PLAYING);
                 notify();
                 return false;
             }
@@ -538,6 +560,9 @@ struct MediaEngine::Impl {
                     std::lock_guard lock(mu);
                     buffering = static_cast<std::uint32_t>(std::clamp(percent, 0, 100));
                     push_locked(BufferingProgress{buffering});
+                    if (!prerolled) {
+                        open_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(open_limit_ms());
+                    }
                     if (state == PlaybackState::Error || state == PlaybackState::Ended) return false;
                     if (buffering < 100 && state == PlaybackState::Playing) {
                         set_state_locked(PlaybackState::Buffering);
@@ -603,7 +628,13 @@ void MediaEngine::play() {
         d.pending_seek.reset();
         d.seek_in_flight = false;
     }
-    if (d.pipeline != nullptr) gst_element_set_state(d.pipeline, GST_STATE_PLAYING);
+    bool ready;
+    {
+        std::lock_guard lock(d.mu);
+        ready = d.prerolled;
+    }
+    // Before the stream is ready, the bus thread starts playing once it is.
+    if (ready && d.pipeline != nullptr) gst_element_set_state(d.pipeline, GST_STATE_PLAYING);
 }
 
 void MediaEngine::pause() {

@@ -1,5 +1,6 @@
 // The MPRIS service seen from a second process (gdbus) on a private session bus.
 #include "vorn_ui/mpris.h"
+#include "vorn_ui/widget/video_player.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include <fmt/core.h>
 
@@ -135,6 +138,65 @@ TEST_F(MprisTest, SecondInstanceTakesItsOwnNameAndNamesAreChecked) {
                                   "/org/freedesktop/DBus --method org.freedesktop.DBus.ListNames")
                                   .first;
     EXPECT_EQ(names.find("'org.mpris.MediaPlayer2.vorn-twice'"), std::string::npos) << names;
+}
+
+}  // namespace
+
+namespace {
+
+using vorn_ui::widget::video_player::NowPlaying;
+using vorn_ui::widget::video_player::PlayerStatus;
+using vorn_ui::widget::video_player::VideoPlayer;
+using vorn_ui::widget::video_player::VideoPlayerState;
+
+TEST_F(MprisTest, MediaKeysReachThePlayerThroughTheBus) {
+    namespace eng = media::engine;
+    VideoPlayer player = VideoPlayer::with_engine(
+        VideoPlayerState{}, eng::MediaEngine::create_synthesized(eng::EngineOptions{.audio = eng::AudioOutput::Null}));
+    player.set_now_playing(NowPlaying{"Big Buck Bunny", "Blender", ""});
+    player.open("https://demo.invalid/clip.mp4");
+    player.play();
+    auto ok = player.enable_mpris("vorn-player", "Vorn Player");
+    ASSERT_TRUE(ok.has_value()) << ok.error();
+    EXPECT_TRUE(player.enable_mpris("vorn-player", "Vorn Player").has_value()) << "a second call keeps the first";
+    const std::string name = "org.mpris.MediaPlayer2.vorn-player";
+    vorn_ui::widget::RuntimeState state;
+    auto pump = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 500 && !done(); ++i) {
+            player.sync(state);
+            player.pump_media_controls();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return done();
+    };
+    ASSERT_TRUE(pump([&] { return player.status() == PlayerStatus::Playing; }));
+    EXPECT_NE(get_property(name, "org.mpris.MediaPlayer2.Player", "PlaybackStatus").find("'Playing'"),
+              std::string::npos);
+    const std::string meta = get_property(name, "org.mpris.MediaPlayer2.Player", "Metadata");
+    EXPECT_NE(meta.find("'xesam:title': <'Big Buck Bunny'>"), std::string::npos) << meta;
+    EXPECT_NE(meta.find("'mpris:length': <int64 180000000>"), std::string::npos) << meta;
+
+    call(name, "org.mpris.MediaPlayer2.Player.PlayPause");
+    ASSERT_TRUE(pump([&] { return player.engine()->state() == media::engine::PlaybackState::Paused; }));
+    EXPECT_FALSE(player.is_playing());
+    EXPECT_NE(get_property(name, "org.mpris.MediaPlayer2.Player", "PlaybackStatus").find("'Paused'"),
+              std::string::npos);
+
+    call(name, "org.mpris.MediaPlayer2.Player.SetPosition",
+         "/org/vorn/track/t0 1000000");  // another track: ignored
+    call(name, "org.mpris.MediaPlayer2.Player.Seek", "30000000");
+    player.pump_media_controls();
+    EXPECT_GE(player.position_ms(), 30'000u);
+    EXPECT_LT(player.position_ms(), 32'000u);
+
+    call(name, "org.mpris.MediaPlayer2.Player.Next");
+    player.pump_media_controls();
+    const auto cmds = player.take_commands();
+    ASSERT_EQ(cmds.size(), 1u);
+    EXPECT_EQ(cmds[0].kind, vorn_ui::widget::video_player::PlayerCommand::Kind::Next);
+
+    call(name, "org.mpris.MediaPlayer2.Player.Play");
+    ASSERT_TRUE(pump([&] { return player.engine()->state() == media::engine::PlaybackState::Playing; }));
 }
 
 }  // namespace

@@ -66,6 +66,10 @@ struct EngineOptions {
     // Network streams: how much the engine buffers ahead, bounded in bytes and time.
     std::uint32_t buffer_bytes = 4u << 20;
     std::uint32_t buffer_ms = 4000;
+    // A stream that shows no first picture within this time fails (network streams get
+    // more time, and every buffering step gives them that time again).
+    std::uint32_t open_timeout_ms = 20'000;
+    std::uint32_t local_open_timeout_ms = 4'000;
     // Synthesized engine only: the clip's length and picture size.
     std::uint64_t synthesized_duration_ms = 180'000;
     std::uint32_t synthesized_width = 640;

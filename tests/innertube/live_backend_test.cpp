@@ -18,6 +18,10 @@ namespace {
 
 using Json = nlohmann::json;
 
+// What the platform sends; httplib does not compress this exact type, which
+// keeps the test server from brotli-packing every recorded answer.
+constexpr const char* kJsonType = "application/json; charset=UTF-8";
+
 // start() returns before the server thread listens; stopping it before then
 // would leave the thread listening forever.
 bool start_and_wait(vorn_test::LocalServer& server) {
@@ -92,7 +96,7 @@ private:
             if (m_failures > 0) {
                 --m_failures;
                 res.status = m_failure_status;
-                res.set_content(m_failure_body, "application/json");
+                res.set_content(m_failure_body, kJsonType);
                 return;
             }
         }
@@ -103,7 +107,7 @@ private:
                       req.get_header_value("Content-Type").starts_with("application/json");
         if (!shaped) {
             res.status = 400;
-            res.set_content(R"({"error":{"code":400,"message":"badly shaped request"}})", "application/json");
+            res.set_content(R"({"error":{"code":400,"message":"badly shaped request"}})", kJsonType);
             return;
         }
         std::string key = endpoint + ":" + member(body);
@@ -115,11 +119,11 @@ private:
         if (!answer) answer = recorded_for(key);
         if (!answer) {
             res.status = 404;
-            res.set_content(R"({"error":{"code":404,"message":"Requested entity was not found."}})", "application/json");
+            res.set_content(R"({"error":{"code":404,"message":"Requested entity was not found."}})", kJsonType);
             return;
         }
         if (key == "browse:FEtrending") res.status = 400;
-        res.set_content(*answer, "application/json");
+        res.set_content(*answer, kJsonType);
     }
 
     static std::string member(const Json& body) {
@@ -210,6 +214,20 @@ TEST_F(LiveBackendRoad, NameIsTheMetadataOnlyMode) {
     ASSERT_TRUE(with_botguard.has_value());
     EXPECT_EQ((*with_botguard)->name(), "botguard enabled (streams available)");
     EXPECT_EQ(NullBotguard{}.name(), "null (metadata-only)");
+}
+
+TEST_F(LiveBackendRoad, FactoryStartsBackendsAgainstItsOrigin) {
+    innertube::ClientConfig config;
+    config.origin = platform.origin();
+    LiveBackendFactory factory = live_backend_factory(config);
+    auto started = factory();
+    ASSERT_TRUE(started.has_value()) << started.error();
+    EXPECT_EQ((*started)->name(), "no_botguard (metadata only)");
+    platform.answer("search:mixed", project_fixture("search-mixed.json"));
+    auto items = (*started)->search_items("mixed");
+    ASSERT_TRUE(items.has_value()) << items.error();
+    EXPECT_EQ(items->channels.size(), 1u);
+    EXPECT_EQ(platform.requests(), 1);
 }
 
 TEST_F(LiveBackendRoad, SearchAnswersOnlyTheVideosAndSearchItemsAllThreeLists) {

@@ -105,10 +105,10 @@ class Column : public Widget {
     std::vector<NodeId> kids;
     for (auto& c : m_children) kids.push_back(c->build_layout(cx));
     layout::Style s;
-    s.flex_direction = layout::FlexDirection::Column;
+    s.flex_direction = direction;
     s.size = size;
     s.gap = {layout::Dimension::length(gap), layout::Dimension::length(gap)};
-    s.align_items = layout::AlignItems::Stretch;
+    s.align_items = align;
     NodeId n = *cx.tree.new_with_children(s, kids);
     cx.registry.register_node(n, this);
     return n;
@@ -146,6 +146,8 @@ class Column : public Widget {
 
   layout::Size2<layout::Dimension> size{layout::Dimension::percent(1), layout::Dimension::auto_()};
   float gap = 0;
+  layout::FlexDirection direction = layout::FlexDirection::Column;
+  layout::AlignItems align = layout::AlignItems::Stretch;
 
  private:
   std::vector<WidgetPtr> m_children;

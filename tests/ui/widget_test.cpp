@@ -33,7 +33,8 @@ TEST(WidgetDefaults, TraversalsAskTheChildrenInOrder) {
   Column col;
   Box& a = col.add_widget(Box(10, 10));
   Box& b = col.add_widget(Box(10, 10));
-  ControlInvocation first{{"r", "first"}, {}, "{}"}, second{{"r", "second"}, {}, "{}"};
+  ControlInvocation first{{"r", "first"}, nlohmann::json::object(), "{}"};
+  ControlInvocation second{{"r", "second"}, nlohmann::json::object(), "{}"};
   b.invocations.push_back(second);
   a.invocations.push_back(first);
   EXPECT_EQ(col.take_control_invocation()->address.action, "first");
@@ -347,6 +348,28 @@ TEST(TextLabels, MeasuredAndWrappedInAColumn) {
   EXPECT_GT(long_text.bounds().height(), 2 * std::round(one_line.height) - 1);
   EXPECT_LE(long_text.bounds().width(), 120);
   EXPECT_FALSE(col.layout_needs_measure());
+}
+
+TEST(TextLabels, RoundingNeverBreaksAMeasuredLine) {
+  // A text placed at x = 0.6 loses up to a pixel of width to rounding; it
+  // must still be drawn on the one line it was measured on.
+  Harness h;
+  Column row;
+  row.direction = vorn_ui::layout::FlexDirection::Row;
+  row.align = vorn_ui::layout::AlignItems::Start;
+  row.add_widget(Box(0.6f, 10));
+  auto& label = row.add_widget(Text("Rust in 100 seconds #1").with_size(14.5f));
+  h.layout(row, 400, 100);
+  EXPECT_LT(label.bounds().width(), h.text.measure("Rust in 100 seconds #1", 14.5f).width);
+  Scene scene = h.draw(row);
+  bool found = false;
+  for (const auto& c : scene.commands()) {
+    if (const auto* t = std::get_if<TextCommand>(&c)) {
+      EXPECT_EQ(t->layout->line_count(), 1u);
+      found = true;
+    }
+  }
+  EXPECT_TRUE(found);
 }
 
 }  // namespace

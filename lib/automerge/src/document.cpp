@@ -220,9 +220,7 @@ std::optional<ChangeHash> Document::Impl::commit(const CommitOptions& options) {
     }
     pending.clear();
     changes.push_back(std::move(c));
-    Bytes chunk = encode_change(ci);
-    ChangeHash hash;
-    crypto_hash(chunk, hash);
+    ChangeHash hash = hash_change(ci);
     changes[ci].hash = hash;
     change_index.emplace(hash, ci);
     actor_changes[local_actor].push_back(ci);

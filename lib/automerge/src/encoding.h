@@ -65,6 +65,15 @@ public:
     // Writes the pending run and answers the column bytes. A column of nulls
     // only is empty.
     Bytes finish();
+    // The same into `dst` (replacing its contents); the encoder is then empty
+    // and keeps its buffers for reuse.
+    void finish_to(Bytes& dst) {
+        Bytes tmp = finish();
+        dst.swap(tmp);
+        m_out.swap(tmp);
+        m_out.clear();
+        m_literal.clear();
+    }
 
 private:
     enum class State { empty, initial_nulls, nulls, lone, run, literal };
@@ -95,6 +104,10 @@ public:
         if (v) append(*v); else append_null();
     }
     Bytes finish() { return m_rle.finish(); }
+    void finish_to(Bytes& dst) {
+        m_rle.finish_to(dst);
+        m_abs = 0;
+    }
 
 private:
     IntEncoder m_rle;
@@ -108,6 +121,15 @@ public:
     explicit BoolEncoder(bool only_if_true = false) : m_only_if_true(only_if_true) {}
     void append(bool v);
     Bytes finish();
+    void finish_to(Bytes& dst) {
+        Bytes tmp = finish();
+        dst.swap(tmp);
+        m_out.swap(tmp);
+        m_out.clear();
+        m_last = false;
+        m_any_true = false;
+        m_count = 0;
+    }
 
 private:
     Bytes m_out;

@@ -191,7 +191,9 @@ struct Document::Impl {
     void recompute_heads_after(std::uint32_t change_index);
 
     // storage
+    void change_body(std::uint32_t change_index, detail::Bytes& body) const;
     detail::Bytes encode_change(std::uint32_t change_index) const;
+    ChangeHash hash_change(std::uint32_t change_index) const;
     detail::Bytes save_document() const;
     std::expected<void, Error> load_document(detail::ByteSpan body, const LoadLimits& limits);
 };

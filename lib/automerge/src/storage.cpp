@@ -207,9 +207,12 @@ void write_column_data(Bytes& out, const std::vector<ColumnOut>& cols) {
 // DEFLATE at the default level. The official writer's encoder picks the same
 // Huffman codes as zlib but on long inputs sometimes other matches, so long
 // columns may differ in their compressed bytes (never in their content).
+// Columns this long are never byte-identical anyway; they take zlib's fast
+// level, which saves most of the time a large document's save costs.
+constexpr std::size_t kFastDeflateSize = 16u << 10;
 Bytes deflate_raw(const Bytes& in) {
     z_stream zs{};
-    deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&zs, in.size() >= kFastDeflateSize ? 1 : 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
     Bytes out(deflateBound(&zs, static_cast<uLong>(in.size())));
     zs.next_in = const_cast<Bytef*>(in.data());
     zs.avail_in = static_cast<uInt>(in.size());
@@ -467,27 +470,37 @@ struct OpEncoders {
         mark_name.append_opt(op.mark_name);
     }
 
-    std::vector<ColumnOut> finish(bool document) {
-        std::vector<ColumnOut> cols;
-        cols.push_back({col_obj_actor, obj_actor.finish()});
-        cols.push_back({col_obj_ctr, obj_ctr.finish()});
-        cols.push_back({col_key_actor, key_actor.finish()});
-        cols.push_back({col_key_ctr, key_ctr.finish()});
-        cols.push_back({col_key_str, key_str.finish()});
+    // Moves the columns into `cols` (resized to fit), keeping every buffer for
+    // the next use of these encoders.
+    void finish_to(bool document, std::vector<ColumnOut>& cols) {
+        cols.resize(document ? 16 : 14);
+        std::size_t i = 0;
+        auto next = [&](std::uint32_t spec) -> Bytes& {
+            cols[i].spec = spec;
+            return cols[i++].data;
+        };
+        obj_actor.finish_to(next(col_obj_actor));
+        obj_ctr.finish_to(next(col_obj_ctr));
+        key_actor.finish_to(next(col_key_actor));
+        key_ctr.finish_to(next(col_key_ctr));
+        key_str.finish_to(next(col_key_str));
         if (document) {
-            cols.push_back({col_id_actor, id_actor.finish()});
-            cols.push_back({col_id_ctr, id_ctr.finish()});
+            id_actor.finish_to(next(col_id_actor));
+            id_ctr.finish_to(next(col_id_ctr));
         }
-        cols.push_back({col_insert, insert.finish()});
-        cols.push_back({col_action, action.finish()});
-        cols.push_back({col_val_meta, val_meta.finish()});
-        cols.push_back({col_val_raw, std::move(val_raw)});
-        cols.push_back({document ? col_succ_group : col_pred_group, ref_group.finish()});
-        cols.push_back({document ? col_succ_actor : col_pred_actor, ref_actor.finish()});
-        cols.push_back({document ? col_succ_ctr : col_pred_ctr, ref_ctr.finish()});
-        cols.push_back({col_expand, expand.finish()});
-        cols.push_back({col_mark_name, mark_name.finish()});
-        return cols;
+        insert.finish_to(next(col_insert));
+        action.finish_to(next(col_action));
+        val_meta.finish_to(next(col_val_meta));
+        {
+            Bytes& raw = next(col_val_raw);
+            raw.swap(val_raw);
+            val_raw.clear();
+        }
+        ref_group.finish_to(next(document ? col_succ_group : col_pred_group));
+        ref_actor.finish_to(next(document ? col_succ_actor : col_pred_actor));
+        ref_ctr.finish_to(next(document ? col_succ_ctr : col_pred_ctr));
+        expand.finish_to(next(col_expand));
+        mark_name.finish_to(next(col_mark_name));
     }
 };
 
@@ -551,10 +564,14 @@ void crypto_hash(const Bytes& chunk, ChangeHash& out) { sha256(chunk.data() + 8,
 
 // ---- change chunks -----------------------------------------------------------------
 
-Bytes Document::Impl::encode_change(std::uint32_t ci) const {
+void Document::Impl::change_body(std::uint32_t ci, Bytes& body) const {
     const Change& c = changes[ci];
+    thread_local std::vector<std::uint32_t> others;
+    thread_local OpEncoders enc;
+    thread_local std::vector<ColumnOut> cols;
+    thread_local std::vector<OpId> preds;
+    others.clear();
     // Actor table of the chunk: the author first, then the others in byte order.
-    std::vector<std::uint32_t> others;
     auto note = [&](std::uint32_t a) {
         if (a != c.actor && std::find(others.begin(), others.end(), a) == others.end()) others.push_back(a);
     };
@@ -571,17 +588,19 @@ Bytes Document::Impl::encode_change(std::uint32_t ci) const {
         return static_cast<std::uint64_t>(std::find(others.begin(), others.end(), a) - others.begin()) + 1;
     };
 
-    OpEncoders enc;
-    std::vector<OpId> preds;
     for (std::uint32_t oi : c.ops) {
         const Op& op = ops[oi];
-        preds = op.pred;
-        std::sort(preds.begin(), preds.end(), [&](OpId a, OpId b) { return lamport_less(a, b); });
-        enc.add(op, actor_of, preds, false);
+        if (op.pred.size() <= 1) {
+            enc.add(op, actor_of, op.pred, false);
+        } else {
+            preds = op.pred;
+            std::sort(preds.begin(), preds.end(), [&](OpId a, OpId b) { return lamport_less(a, b); });
+            enc.add(op, actor_of, preds, false);
+        }
     }
-    std::vector<ColumnOut> cols = enc.finish(false);
+    enc.finish_to(false, cols);
 
-    Bytes body;
+    body.clear();
     write_uleb(body, c.deps.size());
     for (std::uint32_t d : c.deps) write_bytes(body, ByteSpan(changes[d].hash.bytes));
     const auto& author = actors[c.actor].bytes();
@@ -604,7 +623,33 @@ Bytes Document::Impl::encode_change(std::uint32_t ci) const {
     write_columns(body, cols);
     write_column_data(body, cols);
     write_bytes(body, ByteSpan(c.extra));
+}
+
+Bytes Document::Impl::encode_change(std::uint32_t ci) const {
+    Bytes body;
+    change_body(ci, body);
     return frame_chunk(kChunkChange, body);
+}
+
+ChangeHash Document::Impl::hash_change(std::uint32_t ci) const {
+    thread_local Bytes body;
+    change_body(ci, body);
+    std::uint8_t header[11];
+    header[0] = kChunkChange;
+    std::size_t n = 1;
+    for (std::uint64_t v = body.size();;) {
+        std::uint8_t byte = v & 0x7f;
+        v >>= 7;
+        header[n++] = v ? (byte | 0x80) : byte;
+        if (!v) break;
+    }
+    crypto_hash_sha256_state st;
+    crypto_hash_sha256_init(&st);
+    crypto_hash_sha256_update(&st, header, n);
+    crypto_hash_sha256_update(&st, body.data(), body.size());
+    ChangeHash h;
+    crypto_hash_sha256_final(&st, h.bytes.data());
+    return h;
 }
 
 // ---- document chunks ----------------------------------------------------------------
@@ -656,6 +701,10 @@ Bytes Document::Impl::save_document() const {
     std::vector<OpId> succ;
     auto add = [&](std::uint32_t oi) {
         const Op& op = ops[oi];
+        if (op.succ.size() <= 1) {
+            enc.add(op, actor_of, op.succ, true);
+            return;
+        }
         succ = op.succ;
         std::sort(succ.begin(), succ.end(), [&](OpId a, OpId b) { return lamport_less(a, b); });
         enc.add(op, actor_of, succ, true);
@@ -666,7 +715,8 @@ Bytes Document::Impl::save_document() const {
             for (std::uint32_t oi : list) add(oi);
         for (std::uint32_t oi : obj.seq) add(oi);
     }
-    std::vector<ColumnOut> op_cols = enc.finish(true);
+    std::vector<ColumnOut> op_cols;
+    enc.finish_to(true, op_cols);
 
     for (auto* cols : {&change_cols, &op_cols}) {
         for (ColumnOut& c : *cols) {
@@ -908,8 +958,7 @@ std::expected<void, Error> Document::Impl::load_document(ByteSpan body, const Lo
     // Hashes, in history order (dependencies come first).
     std::vector<bool> has_child(changes.size(), false);
     for (std::uint32_t ci = 0; ci < changes.size(); ++ci) {
-        Bytes chunk = encode_change(ci);
-        crypto_hash(chunk, changes[ci].hash);
+        changes[ci].hash = hash_change(ci);
         if (!change_index.emplace(changes[ci].hash, ci).second) return std::unexpected(malformed("duplicate change"));
         for (std::uint32_t d : changes[ci].deps) has_child[d] = true;
     }

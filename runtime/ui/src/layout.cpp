@@ -13,7 +13,6 @@ namespace vorn_ui::layout {
 namespace {
 
 constexpr NodeId kNoNode = std::numeric_limits<NodeId>::max();
-constexpr float kInf = std::numeric_limits<float>::infinity();
 
 enum class Mode : std::uint8_t { ComputeSize, PerformLayout };
 

@@ -6,7 +6,7 @@
 // An ActionSpec names one action, describes it, declares its parameters and
 // carries the handler that produces the encoded action when it runs. An
 // ActionBinding ties a control of the program to one action of the tree; its
-// invocations carry arguments already checked against the specification.
+// invocations carry arguments already checked against its ActionSpec.
 //
 // Plain values built by chained setters; interface thread only (handlers are
 // not required to be thread-safe).

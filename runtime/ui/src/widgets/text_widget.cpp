@@ -65,7 +65,6 @@ layout::SizeF Text::measure(const layout::MeasureInput& in, TextRenderer& text) 
   } else if (in.known_width) {
     width = *in.known_width;
   }
-  m_measured_width = wrap ? *wrap : -1.0;
   if (in.known_height) height = *in.known_height;
   return {static_cast<float>(width), static_cast<float>(height)};
 }
@@ -83,12 +82,11 @@ void Text::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
   if (m_content.empty() || !(m_bounds.width() > 0)) return;
   std::optional<double> wrap;
   if (m_wrap) {
-    // Draw with the width the text was measured at when rounding moved the
-    // box by less than a pixel, so the lines break where they were measured.
-    const double w = m_bounds.width();
-    wrap = (m_measured_width >= 0 && std::abs(w - m_measured_width) < 1.0) ? m_measured_width : w;
-    const Size natural = cx.text.measure_style(m_content, m_style);
-    if (natural.width <= *wrap + 0.5) wrap.reset();
+    // Pixel rounding may have made the box up to a pixel narrower than the
+    // width the text was measured at; wrapping at the box plus that pixel
+    // keeps every line that was measured on one line.
+    wrap = m_bounds.width() + 1.0;
+    if (cx.text.measure_style(m_content, m_style).width <= *wrap) wrap.reset();
   }
   cx.text.draw_style(scene, transform, m_content, m_style, m_color.value_or(cx.theme.text), m_bounds.origin(), wrap);
 }

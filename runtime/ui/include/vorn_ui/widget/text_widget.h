@@ -74,7 +74,6 @@ class Text final : public Widget {
   std::optional<std::string> m_id;
   bool m_wrap = true;
   Rect m_bounds;
-  double m_measured_width = -1;  // the wrap width of the last measurement
   std::optional<NodeId> m_node;
   bool m_needs_redraw = true;
   bool m_layout_dirty = true;

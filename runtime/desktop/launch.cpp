@@ -198,17 +198,13 @@ private:
         for (int guard = 0; guard < 64; ++guard) {
             auto invocation = m_root.take_control_invocation();
             if (!invocation) break;
-            std::vector<vorn_actions::resource::Resource> roots;
-            for (const auto& r : m_root.action_resources()) {
-                if (r) roots.push_back(*r);
-            }
-            vorn_actions::resource::ControlInvocation inv{{invocation->address.resource, invocation->address.action},
-                                                          invocation->arguments,
-                                                          invocation->arguments_json};
+            const widget::ActionResources roots = m_root.action_resources();
+            const vorn_actions::resource::ControlInvocation& inv = *invocation;
             auto encoded = vorn_actions::resource::run_invocation(roots, inv);
             if (!encoded) {
                 vorn_log::warn(kLog, "control invocation failed",
-                               {{"action", invocation->address.encode()}, {"error", encoded.error().to_string()}});
+                               {{"action", inv.address.resource + "#" + inv.address.action},
+                                {"error", encoded.error().to_string()}});
                 continue;
             }
             const auto kinds = m_root.operation_kinds();

@@ -55,6 +55,53 @@ std::string random_uuid() {
     return text;
 }
 
+// UTF-8 with every invalid sequence replaced by U+FFFD.
+std::string lossy_utf8(const std::uint8_t* data, std::size_t size) {
+    std::string out;
+    out.reserve(size);
+    std::size_t i = 0;
+    while (i < size) {
+        const std::uint8_t c = data[i];
+        std::size_t length = 0;
+        std::uint32_t min = 0;
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            min = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            min = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            min = 0x10000;
+        }
+        std::uint32_t code = length ? c & (0xFF >> (length + 1)) : 0;
+        std::size_t used = 1;
+        bool valid = length != 0;
+        while (valid && used < length) {
+            if (i + used >= size || (data[i + used] & 0xC0) != 0x80) {
+                valid = false;
+                break;
+            }
+            code = code << 6 | (data[i + used] & 0x3F);
+            ++used;
+        }
+        if (valid && (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))) valid = false;
+        if (valid) {
+            out.append(reinterpret_cast<const char*>(data + i), length);
+            i += length;
+        } else {
+            out.append("\xEF\xBF\xBD");
+            i += used;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string_view utf8_prefix(std::string_view text, std::size_t max) {
@@ -264,7 +311,7 @@ std::expected<SyncMessage, DeviceSyncError> SyncSession::receive_message(std::op
                             const std::size_t m = p[1 + n];
                             const std::size_t start = 2 + n;
                             const std::size_t available = std::min(m, p.size() - start);
-                            name.assign(reinterpret_cast<const char*>(p.data() + start), available);
+                            name = lossy_utf8(p.data() + start, available);
                         }
                     }
                     m_peer_authorized = true;

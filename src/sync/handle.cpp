@@ -88,7 +88,7 @@ DeviceSyncHandle demo_device_sync_handle() {
     const std::uint64_t now = unix_now_seconds();
     PeerRecord phone;
     phone.id = "3a:41:9c:07:be:12";
-    phone.name = "Pixel phone";
+    phone.name = "Phone";
     phone.descriptor = PeerDescriptor{"demo-key-phone", {"192.0.2.10"}, 12315};
     phone.approved_at = now > 86400 ? now - 86400 : 0;
     phone.last_sync_at = now > 180 ? now - 180 : 0;

@@ -1,5 +1,7 @@
 #include "sarn/sync/peer_store.h"
 
+#include "platform_dirs/dirs.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -119,8 +121,8 @@ std::expected<std::filesystem::path, DeviceSyncError> default_peer_store_path() 
     std::filesystem::path base;
     if (const char* state = std::getenv("XDG_STATE_HOME")) {
         base = state;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        base = std::filesystem::path(home) / ".local" / "state";
+    } else if (auto state_dir = platform_dirs::state_dir()) {
+        base = *state_dir;
     } else {
         return std::unexpected(DeviceSyncError::peer_store("no private state directory is available"));
     }

@@ -151,7 +151,7 @@ TEST_F(HttpClientTest, SlowAnswersAndStalledBodiesTimeOut) {
         const auto took = std::chrono::steady_clock::now() - start;
         ASSERT_FALSE(response.has_value()) << path;
         EXPECT_EQ(response.error().kind, ErrorKind::Timeout) << path << ": " << response.error().message;
-        EXPECT_LT(took, 1500ms) << path;
+        EXPECT_LT(took, 3s) << path;
     }
     // The same client still works afterwards.
     EXPECT_TRUE(client.get(server.base_url() + "/echo").has_value());

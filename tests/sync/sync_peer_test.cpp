@@ -79,17 +79,32 @@ void send_json(SyncSession& s, std::uint8_t sub, const std::string& json) {
 // ---- connection set-up
 
 TEST(SyncConnection, PairsWithCodeAndLearnsThePeerId) {
-    FakePeer peer({[](SyncSession& s) {
+    auto pairing = [](SyncSession& s) {
         send_ping(s);  // a ping before the authorization is answered
         authorize(s);
         (void)await_data(s);  // until the client closes
-    }});
+    };
+    FakePeer peer({pairing, pairing});
     auto transport = make_transport();
     auto id = transport.pair(invite_for(peer, "ABCD1234"));
     ASSERT_TRUE(id.has_value()) << id.error().display();
     EXPECT_EQ(*id, peer.public_key());
     ASSERT_TRUE(transport.peer_route(*id).has_value());
     EXPECT_EQ(transport.peer_route(*id)->public_key, *id);
+
+    // The same key spelled URL-safe without padding, and an empty code: the
+    // same canonical id, and no pairing message in the request.
+    std::string key = peer.public_key();
+    for (char& c : key) {
+        if (c == '+') c = '-';
+        if (c == '/') c = '_';
+    }
+    while (key.back() == '=') key.pop_back();
+    const std::string json = R"({"publicKey":")" + key + R"(","addresses":["127.0.0.1"],"port":)" +
+                             std::to_string(peer.port()) + R"(,"pairingCode":""})";
+    auto again = transport.pair(json);
+    ASSERT_TRUE(again.has_value()) << again.error().display();
+    EXPECT_EQ(*again, *id);
     peer.wait();
     EXPECT_EQ(peer.pairing_codes, std::vector<std::string>{"ABCD1234"});
     EXPECT_EQ(peer.client_keys.front(), transport.config().keypair.public_key());
@@ -390,9 +405,9 @@ TEST(SyncFrames, PingsNoticesStreamsAndEncodings) {
     EXPECT_EQ(std::get<sync_message::Data>(*data).payload, bytes_of("raw"));
 
     // Notices: a full one, one cut short inside the name, an empty one.
-    const SyncBytes notices[] = {{3, 'a', 'b', 'c', 4, 'N', 'a', 'm', 'e'}, {1, 'x', 9, 'N', 'a'}, {}};
-    const char* names[] = {"Name", "Na", ""};
-    for (int i = 0; i < 3; ++i) {
+    const SyncBytes notices[] = {{3, 'a', 'b', 'c', 4, 'N', 'a', 'm', 'e'}, {1, 'x', 9, 'N', 'a'}, {}, {0, 3, 'A', 0xff, 'B'}};
+    const char* names[] = {"Name", "Na", "", "A\xEF\xBF\xBD" "B"};
+    for (int i = 0; i < 4; ++i) {
         ASSERT_TRUE(a.send_payload(SyncOpcode::Notify, 0, notices[i], false).has_value());
         auto notice = b.receive_message();
         ASSERT_TRUE(notice.has_value());

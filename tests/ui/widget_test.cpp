@@ -33,7 +33,8 @@ TEST(WidgetDefaults, TraversalsAskTheChildrenInOrder) {
   Column col;
   Box& a = col.add_widget(Box(10, 10));
   Box& b = col.add_widget(Box(10, 10));
-  ControlInvocation first{{"r", "first"}, {}, "{}"}, second{{"r", "second"}, {}, "{}"};
+  ControlInvocation first{{"r", "first"}, nlohmann::json::object(), "{}"};
+  ControlInvocation second{{"r", "second"}, nlohmann::json::object(), "{}"};
   b.invocations.push_back(second);
   a.invocations.push_back(first);
   EXPECT_EQ(col.take_control_invocation()->address.action, "first");

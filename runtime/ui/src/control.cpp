@@ -36,16 +36,16 @@ std::optional<std::string> unescape(std::string_view part) {
 
 }  // namespace
 
-std::string ActionAddress::encode() const {
+std::string encode_address(const ActionAddress& address) {
   std::string out;
-  out.reserve(resource.size() + action.size() + 1);
-  escape_into(out, resource);
+  out.reserve(address.resource.size() + address.action.size() + 1);
+  escape_into(out, address.resource);
   out += '#';
-  escape_into(out, action);
+  escape_into(out, address.action);
   return out;
 }
 
-std::optional<ActionAddress> ActionAddress::decode(std::string_view text) {
+std::optional<ActionAddress> decode_address(std::string_view text) {
   auto hash = text.find('#');
   if (hash == std::string_view::npos || text.find('#', hash + 1) != std::string_view::npos) return std::nullopt;
   auto resource = unescape(text.substr(0, hash));

@@ -54,12 +54,12 @@ void word_grams(std::string_view word, std::vector<std::uint32_t>& out) {
 }  // namespace
 
 std::string SearchResult::action_text(const ActionAddress& address) {
-  return std::string(kActionPrefix) + address.encode();
+  return std::string(kActionPrefix) + encode_address(address);
 }
 
 std::optional<ActionAddress> SearchResult::action_address() const {
   if (!std::string_view(action).starts_with(kActionPrefix)) return std::nullopt;
-  return ActionAddress::decode(std::string_view(action).substr(kActionPrefix.size()));
+  return decode_address(std::string_view(action).substr(kActionPrefix.size()));
 }
 
 std::string normalize_search_text(std::string_view text) {

@@ -13,22 +13,19 @@
 
 #include <nlohmann/json.hpp>
 
+#include "vorn_actions/resource.h"
+
 namespace vorn_ui {
 
-// Names one action of one resource.
-struct ActionAddress {
-  std::string resource;
-  std::string action;
+// Names one action of one resource (the action host's type).
+using ActionAddress = vorn_actions::resource::ActionAddress;
 
-  // Text form: the resource and the action, each with "%" and "#" escaped as
-  // %25 and %23, joined by "#".
-  std::string encode() const;
-  // Parses the text form; nothing for text without exactly one "#" or with a
-  // malformed escape or an empty resource.
-  static std::optional<ActionAddress> decode(std::string_view text);
-
-  friend bool operator==(const ActionAddress&, const ActionAddress&) = default;
-};
+// Text form of an address: the resource and the action, each with "%" and
+// "#" escaped as %25 and %23, joined by "#".
+std::string encode_address(const ActionAddress& address);
+// Parses the text form; nothing for text without exactly one "#", with a
+// malformed escape, or with an empty resource.
+std::optional<ActionAddress> decode_address(std::string_view text);
 
 struct ActionAddressHash {
   std::size_t operator()(const ActionAddress& a) const noexcept {
@@ -40,12 +37,9 @@ struct ActionAddressHash {
 using AvailableActions = std::unordered_set<ActionAddress, ActionAddressHash>;
 
 // One activation of a control bound to an action: the address, the argument
-// record and its JSON text (already validated against the action's parameters).
-struct ControlInvocation {
-  ActionAddress address;
-  nlohmann::json arguments = nlohmann::json::object();
-  std::string arguments_json = "{}";
-};
+// record and its JSON text, already checked against the action's parameters
+// (the action host's type).
+using ControlInvocation = vorn_actions::resource::ControlInvocation;
 
 // Tells the action surfaces which control is bound to which action.
 struct ControlBindingMetadata {

@@ -26,9 +26,6 @@
 namespace automerge {
 class Document;
 }
-namespace vorn_actions::resource {
-class Resource;
-}
 namespace vorn_ui::search {
 class SearchProvider;
 }
@@ -135,7 +132,7 @@ struct DispatchState {
   std::vector<std::array<std::uint8_t, 32>> heads;
 };
 
-using ActionResources = std::vector<std::shared_ptr<const vorn_actions::resource::Resource>>;
+using ActionResources = std::vector<vorn_actions::resource::Resource>;
 using SearchProviders = std::vector<std::shared_ptr<search::SearchProvider>>;
 
 class Widget {

@@ -6,6 +6,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -25,7 +26,11 @@ public:
         m_port = m_server.bind_to_any_port("127.0.0.1");
         if (m_port <= 0) return false;
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        return true;
+        // stop() only reaches a server that is already listening.
+        for (int i = 0; i < 5000 && !m_server.is_running(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return m_server.is_running();
     }
 
     void stop() {

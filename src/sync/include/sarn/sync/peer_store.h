@@ -20,7 +20,7 @@ inline constexpr std::size_t kPeerStoreMaxAddresses = 8;
 inline constexpr std::size_t kPeerStoreMaxAddressBytes = 255;
 
 // `vorn-sarn/grayjay-peers.json` under XDG_STATE_HOME (taken unchanged when
-// set), else under ~/.local/state; PeerStore "no private state directory is
+// set), else under the platform state directory; PeerStore "no private state directory is
 // available" when neither is known.
 std::expected<std::filesystem::path, DeviceSyncError> default_peer_store_path();
 

@@ -31,7 +31,7 @@ struct DeviceSyncWorkerOptions {
     std::optional<SyncTiming> timing;
 };
 
-// The live start: the secret broker, XDG_STATE_HOME (else ~/.local/state).
+// The live start: the secret broker, XDG_STATE_HOME (else the platform state directory).
 DeviceSyncHandle start_device_sync_worker(std::string_view device_name);
 
 // The same start with its inputs given; an absent store path means the default.

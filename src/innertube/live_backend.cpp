@@ -15,10 +15,14 @@ CatalogResult<std::unique_ptr<LiveBackend>> LiveBackend::start(const BotguardPro
     return std::make_unique<LiveBackend>(std::move(mode), std::move(*client));
 }
 
-CatalogResult<std::unique_ptr<LiveCatalogBackend>> start_live_backend() {
-    auto backend = LiveBackend::start(NullBotguard{});
-    if (!backend) return std::unexpected(backend.error());
-    return std::unique_ptr<LiveCatalogBackend>(std::move(*backend));
+CatalogResult<std::unique_ptr<LiveCatalogBackend>> start_live_backend() { return live_backend_factory()(); }
+
+LiveBackendFactory live_backend_factory(innertube::ClientConfig config) {
+    return [config = std::move(config)]() -> CatalogResult<std::unique_ptr<LiveCatalogBackend>> {
+        auto backend = LiveBackend::start(NullBotguard{}, config);
+        if (!backend) return std::unexpected(backend.error());
+        return std::unique_ptr<LiveCatalogBackend>(std::move(*backend));
+    };
 }
 
 CatalogResult<CatalogPage> LiveBackend::search(std::string_view query) {

@@ -69,4 +69,8 @@ private:
 // LiveBackend::start with NullBotguard against the platform.
 CatalogResult<std::unique_ptr<LiveCatalogBackend>> start_live_backend();
 
+// The fetch worker's seam: a factory that starts a LiveBackend with
+// NullBotguard and this client configuration (the platform by default).
+LiveBackendFactory live_backend_factory(innertube::ClientConfig config = {});
+
 }  // namespace sarn

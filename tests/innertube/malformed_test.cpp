@@ -97,6 +97,9 @@ TEST(MalformedAnswers, MissingMembersGiveErrorsNamingWhatIsMissing) {
     EXPECT_EQ(parse_channel(R"({"contents":{}})").error(), "no channel id in the answer");
     EXPECT_EQ(parse_watch(R"({"contents":{"twoColumnWatchNextResults":{"results":{"results":{"contents":[
         {"videoPrimaryInfoRenderer":{}}]}}}}})").error(), "no video id in the answer");
+    EXPECT_EQ(parse_watch(R"({"contents":{"twoColumnWatchNextResults":{"results":{"results":{"contents":[
+        {"itemSectionRenderer":{"contents":[{"backgroundPromoRenderer":{"title":{"runs":[
+          {"text":"This video isn't available anymore"}]}}}]}}]}}}}})").error(), "This video isn't available anymore");
     // A comment thread whose entity is missing from the batch is skipped.
     auto comments = parse_comments(R"({"onResponseReceivedEndpoints":[{"appendContinuationItemsAction":{"continuationItems":[
         {"commentThreadRenderer":{"commentViewModel":{"commentViewModel":{"commentKey":"absent"}}}}]}}]})");

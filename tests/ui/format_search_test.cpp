@@ -58,7 +58,12 @@ SearchResult result(const std::string& key, const std::string& title, const std:
 }
 
 TEST(SearchCatalogs, NormalizationAndPostings) {
-  EXPECT_EQ(normalize_search_text("  Rust\tPROGRAMMING — Ünïcode!! "), "rust programming ünïcode");
+  EXPECT_EQ(normalize_search_text("  Rust\tPROGRAMMING — Ünïcode!! "), "rust programming unicode");
+  EXPECT_EQ(normalize_search_text("Pokémon ﬁle STRASSE Straße"), "pokemon file strasse strasse");
+  EXPECT_EQ(normalize_search_text("Ἀθῆναι"), "αθηναι");
+  // Marks of other scripts carry meaning and stay (decomposed).
+  EXPECT_EQ(normalize_search_text("ライブ"), normalize_search_text("ライブ"));
+  EXPECT_NE(normalize_search_text("ライブ"), normalize_search_text("ライフ"));
   EXPECT_EQ(normalize_search_text(std::string("a\0b", 3)), "a b");
   EXPECT_EQ(index_tokens("rust rust go"), (std::vector<std::string>{"rust", "go"}));
   EXPECT_EQ(index_grams("go").size(), 1u);

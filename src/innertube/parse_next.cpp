@@ -185,10 +185,9 @@ ParseResult<std::vector<Comment>> parse_comments(std::string_view body) {
             }
         });
     }
+    // A page without items is an empty list; an API error or alert is not.
     if (!layout_found) {
-        std::string message = error_of(doc);
-        if (message.empty()) message = "no comments in the answer";
-        return std::unexpected(message);
+        if (std::string message = error_of(doc); !message.empty()) return std::unexpected(message);
     }
     for (Comment& c : out) {
         if (c.author.empty()) c.author = "Unknown";

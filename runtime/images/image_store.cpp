@@ -9,6 +9,8 @@
 
 #include <fmt/core.h>
 
+#include "vorn_ui/wake.h"
+
 namespace vorn_ui::image_store {
 
 struct ImageStore::Core {
@@ -154,6 +156,8 @@ ImageStore ImageStore::create(FetchFunction fetch, ImageStoreOptions options) {
     auto core = std::make_shared<Core>();
     core->fetch = std::move(fetch);
     core->options = options;
+    // A finished load wakes a sleeping interface loop so that the picture shows at once.
+    core->wake = [] { wake::wake_loop(); };
     core->start();
     return ImageStore(std::move(core));
 }

@@ -4,8 +4,8 @@
 // `ImageStore` is a shared handle: copies refer to the same store, which lives while
 // any copy does. Every member may be called from any thread (one lock guards the
 // entries); the fetch function runs on the store's own loading threads, never on the
-// caller's. The wake callback, when set, is called from a loading thread after each
-// load finishes.
+// caller's. The wake callback (by default `vorn_ui::wake::wake_loop`) is called from a
+// loading thread after each load finishes.
 #pragma once
 
 #include <chrono>

@@ -152,7 +152,8 @@ std::expected<Response, Error> Client::send(const Request& request) {
     } guard{header_list};
 
     const std::string no_proxy = no_proxy_list();
-    const long timeout_ms = static_cast<long>(std::max<std::int64_t>(1, m_options.timeout.count()));
+    const auto timeout = request.timeout.value_or(m_options.timeout);
+    const long timeout_ms = static_cast<long>(std::max<std::int64_t>(1, timeout.count()));
 
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");

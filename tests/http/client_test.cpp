@@ -155,6 +155,20 @@ TEST_F(HttpClientTest, SlowAnswersAndStalledBodiesTimeOut) {
     }
     // The same client still works afterwards.
     EXPECT_TRUE(client.get(server.base_url() + "/echo").has_value());
+
+    // A request's own time-out overrides the client's, both ways.
+    Client patient = make_client(100ms);
+    Request request;
+    request.url = server.base_url() + "/slow";
+    request.timeout = 5000ms;
+    auto late = patient.send(request);
+    ASSERT_TRUE(late.has_value()) << late.error().message;
+    EXPECT_EQ(late->body, "late");
+    Client slow_client = make_client(10000ms);
+    request.timeout = 200ms;
+    auto cut = slow_client.send(request);
+    ASSERT_FALSE(cut.has_value());
+    EXPECT_EQ(cut.error().kind, ErrorKind::Timeout);
 }
 
 TEST_F(HttpClientTest, OnlyHttpAndHttpsAreFollowed) {

@@ -519,7 +519,7 @@ TEST(SyncWorker, PairsApprovesPullsAndPushesWithoutReturningRemovedChannels) {
     ASSERT_TRUE(stored.has_value());
     EXPECT_TRUE((*stored)[0].is_approved());
     handle.send(sync_command::Shutdown{});
-    EXPECT_TRUE(wait_for(handle, [&] { return !handle.send(sync_command::SyncNow{}); }));
+    EXPECT_TRUE(wait_for(handle, [&] { return !handle.worker_running(); }));
     std::filesystem::remove_all(store.parent_path().parent_path());
 }
 
@@ -549,7 +549,7 @@ TEST(SyncWorker, StartFailures) {
         "Vorn Sarn", [] { return std::expected<std::vector<std::uint8_t>, std::string>(SyncBytes(32, 1)); }, store);
     ASSERT_TRUE(wait_for(v2, [&] { return v2.state() == DeviceSyncState::NeedsAttention; }));
     EXPECT_EQ(v2.status_text(), "peer store error: unsupported peer store version");
-    EXPECT_TRUE(wait_for(v2, [&] { return !v2.send(sync_command::SyncNow{}); }));
+    EXPECT_TRUE(wait_for(v2, [&] { return !v2.worker_running(); }));
     std::filesystem::remove_all(store.parent_path().parent_path());
 }
 

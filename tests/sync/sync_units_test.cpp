@@ -479,7 +479,9 @@ TEST(SyncHandle, BoundedQueueDropsTheNinthCommandAndDrainDropsEqualStatus) {
     EXPECT_FALSE(handle.drain({}));
 
     // Once the worker's end of the queue is gone, sending fails.
+    EXPECT_TRUE(handle.worker_running());
     { auto gone = std::move(command_rx); }
+    EXPECT_FALSE(handle.worker_running());
     EXPECT_FALSE(handle.send(sync_command::SyncNow{}));
 }
 

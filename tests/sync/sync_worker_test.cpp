@@ -116,7 +116,7 @@ protected:
     static void stop(DeviceSyncHandle& handle) {
         handle.send(sync_command::Shutdown{});
         const auto give_up = std::chrono::steady_clock::now() + 5s;
-        while (handle.send(sync_command::SyncNow{}) && std::chrono::steady_clock::now() < give_up) {
+        while (handle.worker_running() && std::chrono::steady_clock::now() < give_up) {
             std::this_thread::sleep_for(2ms);
         }
     }

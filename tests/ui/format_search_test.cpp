@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "vorn_ui/color_compat.h"
@@ -46,6 +48,31 @@ TEST(Colours, EightBitAccessorsRoundAndClamp) {
   EXPECT_EQ(Theme::by_name("Light").kind, Theme::Kind::Dark);
 }
 
+double luminance(Color c) {
+  auto lin = [](std::uint8_t v) {
+    const double x = v / 255.0;
+    return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
+  };
+  color_compat::ColorCompat cc(c);
+  return 0.2126 * lin(cc.r()) + 0.7152 * lin(cc.g()) + 0.0722 * lin(cc.b());
+}
+
+double contrast(Color a, Color b) {
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TEST(Colours, ThemeTextIsReadableOnEverySurface) {
+  for (const Theme& t : {Theme::dark(), Theme::light(), Theme::high_contrast()}) {
+    const double need = t.kind == Theme::Kind::HighContrast ? 7.0 : 4.5;
+    for (Color surface : {t.background, t.chrome, t.raised, t.control, t.control_hover, t.tile}) {
+      EXPECT_GE(contrast(t.text, surface), need) << static_cast<int>(t.kind);
+      EXPECT_GE(contrast(t.text_muted, surface), 4.5) << static_cast<int>(t.kind);
+    }
+    EXPECT_GE(contrast(t.accent, t.background), 3.0) << static_cast<int>(t.kind);
+  }
+}
+
 TEST(ActionAddresses, EncodeAndDecode) {
   const ActionAddress samples[] = {{"sarn.video:abc", "open"}, {"sarn.history:a#b%c", "open"}, {"x", ""}};
   for (const auto& a : samples) EXPECT_EQ(vorn_ui::decode_address(vorn_ui::encode_address(a)), a);
@@ -58,7 +85,12 @@ SearchResult result(const std::string& key, const std::string& title, const std:
 }
 
 TEST(SearchCatalogs, NormalizationAndPostings) {
-  EXPECT_EQ(normalize_search_text("  Rust\tPROGRAMMING — Ünïcode!! "), "rust programming ünïcode");
+  EXPECT_EQ(normalize_search_text("  Rust\tPROGRAMMING — Ünïcode!! "), "rust programming unicode");
+  EXPECT_EQ(normalize_search_text("Pokémon ﬁle STRASSE Straße"), "pokemon file strasse strasse");
+  EXPECT_EQ(normalize_search_text("Ἀθῆναι"), "αθηναι");
+  // Marks of other scripts carry meaning and stay (decomposed).
+  EXPECT_EQ(normalize_search_text("ライブ"), normalize_search_text("ライブ"));
+  EXPECT_NE(normalize_search_text("ライブ"), normalize_search_text("ライフ"));
   EXPECT_EQ(normalize_search_text(std::string("a\0b", 3)), "a b");
   EXPECT_EQ(index_tokens("rust rust go"), (std::vector<std::string>{"rust", "go"}));
   EXPECT_EQ(index_grams("go").size(), 1u);

@@ -96,6 +96,30 @@ TEST(Rendering, CoverImagesFillTheirFrame) {
   EXPECT_EQ(img.rgba_at(5, 30), kBlack);
 }
 
+TEST(Rendering, WrappedPixelsAndTheNativeSurface) {
+  // Two rows of 2 pixels with a padded stride of 12 bytes, shared without a copy.
+  auto storage = std::make_shared<std::vector<std::uint32_t>>(6, 0u);
+  auto* words = storage->data();
+  std::shared_ptr<const std::uint8_t> shared(storage, reinterpret_cast<const std::uint8_t*>(words));
+  words[0] = words[1] = 0xffff0000u;  // opaque red
+  words[3] = words[4] = 0xff0000ffu;  // opaque blue
+  auto image = Image::wrap(2, 2, 12, shared);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->pixel(1, 1), 0xff0000ffu);
+  EXPECT_FALSE(Image::wrap(4, 1, 8, shared));
+  Scene scene;
+  scene.draw_image(image, Affine::scale(5), Affine::identity());
+  auto r = OffscreenRenderer::create(10, 10);
+  ASSERT_TRUE(r.has_value());
+  r->render_into(scene, Color::black());
+  ASSERT_GE(r->stride(), 40u);
+  auto px = r->argb32_pixels();
+  ASSERT_EQ(px.size(), r->stride() * 10);
+  auto at = [&](int x, int y) { return *reinterpret_cast<const std::uint32_t*>(px.data() + y * r->stride() + x * 4); };
+  EXPECT_EQ(at(2, 2), 0xffff0000u);
+  EXPECT_EQ(at(2, 7), 0xff0000ffu);  // the centre of the second row
+}
+
 TEST(Rendering, TextMeasuresTheSameEveryTime) {
   TextRenderer text;
   const Size a = text.measure("Hello, world", 20);

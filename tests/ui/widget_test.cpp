@@ -151,6 +151,33 @@ TEST(Scrolling, ScrollRepositionsWithoutAnotherSolve) {
   EXPECT_FALSE(h.send(*page.scroller, scroll(10.0)).handled);  // already at the top
 }
 
+TEST(Scrolling, KeysTheChildLeavesScrollThePage) {
+  Harness h;
+  ScrollPage page;
+  h.layout(*page.scroller, 300, 400);
+  struct Row {
+    Event key;
+    float offset;
+  };
+  const Row rows[] = {
+      {KeyEvent::named_key(NamedKey::PageDown), 360},
+      {KeyEvent::named_key(NamedKey::ArrowDown), 400},
+      {KeyEvent::named_key(NamedKey::Space, Modifiers{Modifiers::kShift}), 40},
+      {KeyEvent::named_key(NamedKey::End), 1790},
+      {KeyEvent::named_key(NamedKey::ArrowUp), 1750},
+      {KeyEvent::named_key(NamedKey::Home), 0},
+  };
+  for (const Row& r : rows) {
+    h.send(*page.scroller, r.key);
+    EXPECT_EQ(page.offset->y, r.offset);
+  }
+  KeyEvent released = KeyEvent::named_key(NamedKey::PageDown);
+  released.released = true;
+  EXPECT_FALSE(h.send(*page.scroller, released).handled);
+  EXPECT_FALSE(h.send(*page.scroller, KeyEvent::named_key(NamedKey::PageDown, Modifiers{Modifiers::kAlt})).handled);
+  EXPECT_EQ(page.offset->y, 0);
+}
+
 TEST(Scrolling, PersistedOffsetIsSharedAndClamped) {
   Harness h;
   ScrollPage page(5000);
@@ -222,6 +249,15 @@ TEST(TextEditing, TypingPublishesIntoTheSharedCell) {
   EXPECT_EQ(cell.text(), "rust pé");
   h.send(col, KeyEvent::named_key(NamedKey::Backspace));  // a whole two-byte character
   EXPECT_EQ(cell.text(), "rust p");
+
+  // Ctrl+Left jumps over a word; Ctrl+Backspace erases one.
+  h.send(col, KeyEvent::named_key(NamedKey::ArrowLeft, Modifiers{Modifiers::kControl}));
+  EXPECT_EQ(input.caret(), 5u);
+  h.send(col, KeyEvent::named_key(NamedKey::End));
+  h.send(col, TextInputEvent{" more"});
+  h.send(col, KeyEvent::named_key(NamedKey::Backspace, Modifiers{Modifiers::kControl}));
+  EXPECT_EQ(cell.text(), "rust p ");
+  h.send(col, KeyEvent::named_key(NamedKey::Backspace));
 
   // Enter is not the field's: it stays unhandled for the shortcuts.
   EXPECT_FALSE(h.send(col, KeyEvent::named_key(NamedKey::Enter)).handled);

@@ -1,5 +1,6 @@
 #include "encoding.h"
 
+#include <cstring>
 #include <limits>
 
 namespace automerge::detail {
@@ -33,7 +34,6 @@ std::size_t uleb_size(std::uint64_t v) {
     return n;
 }
 
-void write_bytes(Bytes& out, ByteSpan data) { out.insert(out.end(), data.begin(), data.end()); }
 
 std::expected<std::uint64_t, Error> Reader::uleb() {
     std::uint64_t result = 0;
@@ -145,7 +145,26 @@ void RleEncoder<T>::flush_run(const T& v, std::size_t n) {
 template <typename T>
 void RleEncoder<T>::flush_literal() {
     write_leb(m_out, -static_cast<std::int64_t>(m_literal.size()));
-    for (const T& v : m_literal) write_value(v);
+    if constexpr (std::is_same_v<T, std::uint64_t> || std::is_same_v<T, std::int64_t>) {
+        for (const T& v : m_literal) write_value(v);
+    } else {
+        // Long literal runs of strings (a map's keys): size the output once.
+        std::size_t total = 0;
+        for (const T& v : m_literal) total += uleb_size(v.size()) + v.size();
+        std::size_t at = m_out.size();
+        m_out.resize(at + total);
+        std::uint8_t* p = m_out.data() + at;
+        for (const T& v : m_literal) {
+            std::uint64_t n = v.size();
+            do {
+                std::uint8_t b = n & 0x7f;
+                n >>= 7;
+                *p++ = n ? (b | 0x80) : b;
+            } while (n);
+            if (!v.empty()) std::memcpy(p, v.data(), v.size());
+            p += v.size();
+        }
+    }
     m_literal.clear();
 }
 
@@ -259,6 +278,7 @@ Bytes RleEncoder<T>::finish() {
 template class RleEncoder<std::uint64_t>;
 template class RleEncoder<std::int64_t>;
 template class RleEncoder<std::string>;
+template class RleEncoder<std::string_view>;
 
 // ---- boolean encoder -----------------------------------------------------------
 

@@ -23,10 +23,12 @@ inline Error malformed(std::string message) { return Error{ErrorKind::malformed,
 
 void write_uleb(Bytes& out, std::uint64_t v);
 void write_leb(Bytes& out, std::int64_t v);
-void write_bytes(Bytes& out, ByteSpan data);
-inline void write_bytes(Bytes& out, std::string_view data) {
-    out.insert(out.end(), data.begin(), data.end());
+inline void write_bytes(Bytes& out, const void* data, std::size_t n) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    out.insert(out.end(), p, p + n);
 }
+inline void write_bytes(Bytes& out, ByteSpan data) { write_bytes(out, data.data(), data.size()); }
+inline void write_bytes(Bytes& out, std::string_view data) { write_bytes(out, data.data(), data.size()); }
 std::size_t uleb_size(std::uint64_t v);
 
 // Reads from a byte range, refusing over-long and over-64-bit LEB128 values.
@@ -92,6 +94,8 @@ private:
 using UintEncoder = RleEncoder<std::uint64_t>;
 using IntEncoder = RleEncoder<std::int64_t>;
 using StrEncoder = RleEncoder<std::string>;
+// Borrows its strings: they must outlive the encoder's finish.
+using StrViewEncoder = RleEncoder<std::string_view>;
 
 class DeltaEncoder {
 public:

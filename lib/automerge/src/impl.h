@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <algorithm>
 #include <map>
+#include <string_view>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -63,11 +65,54 @@ struct Op {
     bool map_key = true;
 };
 
+// The keys of a map object in byte order, each with its ops in Lamport
+// order. A sorted vector: documents arrive with their keys in order, so
+// loading appends, and lookups are binary searches.
+class PropMap {
+public:
+    using Entry = std::pair<std::string, std::vector<std::uint32_t>>;
+    using iterator = std::vector<Entry>::iterator;
+    using const_iterator = std::vector<Entry>::const_iterator;
+
+    iterator begin() { return m_entries.begin(); }
+    iterator end() { return m_entries.end(); }
+    const_iterator begin() const { return m_entries.begin(); }
+    const_iterator end() const { return m_entries.end(); }
+
+    const_iterator find(std::string_view key) const {
+        auto it = lower(key);
+        return it != m_entries.end() && it->first == key ? const_iterator(it) : m_entries.end();
+    }
+    iterator find(std::string_view key) {
+        auto it = lower(key);
+        if (it == m_entries.cend() || it->first != key) return m_entries.end();
+        return m_entries.begin() + (it - m_entries.cbegin());
+    }
+    std::vector<std::uint32_t>& operator[](std::string_view key) {
+        if (m_entries.empty() || std::string_view(m_entries.back().first) < key) {
+            m_entries.emplace_back(std::string(key), std::vector<std::uint32_t>{});
+            return m_entries.back().second;
+        }
+        auto it = lower(key);
+        if (it != m_entries.end() && it->first == key) return m_entries[static_cast<std::size_t>(it - m_entries.cbegin())].second;
+        auto pos = m_entries.begin() + (it - m_entries.cbegin());
+        return m_entries.emplace(pos, std::string(key), std::vector<std::uint32_t>{})->second;
+    }
+    void erase(iterator it) { m_entries.erase(it); }
+
+private:
+    std::vector<Entry>::const_iterator lower(std::string_view key) const {
+        return std::lower_bound(m_entries.cbegin(), m_entries.cend(), key,
+                                [](const Entry& e, std::string_view k) { return std::string_view(e.first) < k; });
+    }
+    std::vector<Entry> m_entries;
+};
+
 struct Object {
     ObjType type = ObjType::map;
     OpId id;
     // Map and table objects: the ops of each key in Lamport order.
-    std::map<std::string, std::vector<std::uint32_t>, std::less<>> props;
+    PropMap props;
     // Lists and text: every op in document order (each element's insert op
     // followed by the ops that update it).
     std::vector<std::uint32_t> seq;

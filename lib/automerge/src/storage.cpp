@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "impl.h"
 
@@ -210,6 +212,7 @@ void write_column_data(Bytes& out, const std::vector<ColumnOut>& cols) {
 // Columns this long are never byte-identical anyway; they take zlib's fast
 // level, which saves most of the time a large document's save costs.
 constexpr std::size_t kFastDeflateSize = 16u << 10;
+constexpr std::size_t kParallelDeflateSize = 64u << 10;
 Bytes deflate_raw(const Bytes& in) {
     z_stream zs{};
     deflateInit2(&zs, in.size() >= kFastDeflateSize ? 1 : 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
@@ -420,7 +423,7 @@ std::expected<RawOp, Error> read_op(OpColumns& c, std::size_t num_actors, bool d
 struct OpEncoders {
     UintEncoder obj_actor, obj_ctr, key_actor;
     DeltaEncoder key_ctr;
-    StrEncoder key_str;
+    StrViewEncoder key_str;
     UintEncoder id_actor;
     DeltaEncoder id_ctr;
     BoolEncoder insert;
@@ -429,7 +432,7 @@ struct OpEncoders {
     UintEncoder ref_group, ref_actor;
     DeltaEncoder ref_ctr;
     BoolEncoder expand{true};
-    StrEncoder mark_name;
+    StrViewEncoder mark_name;
 
     template <typename ActorOf>
     void add(const Op& op, ActorOf actor_of, const std::vector<OpId>& refs, bool document) {
@@ -467,7 +470,8 @@ struct OpEncoders {
             ref_ctr.append(static_cast<std::int64_t>(r.counter()));
         }
         expand.append(op.expand);
-        mark_name.append_opt(op.mark_name);
+        if (op.mark_name) mark_name.append(*op.mark_name);
+        else mark_name.append_null();
     }
 
     // Moves the columns into `cols` (resized to fit), keeping every buffer for
@@ -697,7 +701,10 @@ Bytes Document::Impl::save_document() const {
     for (std::uint32_t i = 0; i < objs.size(); ++i) objs[i] = i;
     std::sort(objs.begin(), objs.end(),
               [&](std::uint32_t a, std::uint32_t b) { return lamport_less(objects[a].id, objects[b].id); });
-    OpEncoders enc;
+    // Kept per thread: a large document's columns need megabytes, which the
+    // next save reuses instead of faulting in fresh pages.
+    thread_local OpEncoders enc;
+    thread_local std::vector<ColumnOut> op_cols;
     std::vector<OpId> succ;
     auto add = [&](std::uint32_t oi) {
         const Op& op = ops[oi];
@@ -715,17 +722,35 @@ Bytes Document::Impl::save_document() const {
             for (std::uint32_t oi : list) add(oi);
         for (std::uint32_t oi : obj.seq) add(oi);
     }
-    std::vector<ColumnOut> op_cols;
     enc.finish_to(true, op_cols);
 
-    for (auto* cols : {&change_cols, &op_cols}) {
-        for (ColumnOut& c : *cols) {
-            if (c.data.size() >= kDeflateMinSize) {
-                c.data = deflate_raw(c.data);
-                c.spec |= kDeflateBit;
+    // Long columns are written compressed; the encoders keep their buffers.
+    // Columns of 64 KiB and more are compressed on worker threads, one each.
+    auto pack = [](const std::vector<ColumnOut>& cols) {
+        std::vector<ColumnOut> out(cols.size());
+        std::vector<std::thread> workers;
+        for (std::size_t i = 0; i < cols.size(); ++i) {
+            const ColumnOut& c = cols[i];
+            if (c.data.size() < kDeflateMinSize) {
+                out[i] = {c.spec, c.data};
+                continue;
             }
+            out[i].spec = c.spec | kDeflateBit;
+            if (c.data.size() >= kParallelDeflateSize) {
+                try {
+                    workers.emplace_back([&c, &slot = out[i].data] { slot = deflate_raw(c.data); });
+                    continue;
+                } catch (const std::system_error&) {
+                    // No thread to be had: compress here.
+                }
+            }
+            out[i].data = deflate_raw(c.data);
         }
-    }
+        for (std::thread& t : workers) t.join();
+        return out;
+    };
+    change_cols = pack(change_cols);
+    std::vector<ColumnOut> packed_ops = pack(op_cols);
 
     std::vector<std::uint32_t> sorted_heads = heads;
     std::sort(sorted_heads.begin(), sorted_heads.end(),
@@ -740,9 +765,9 @@ Bytes Document::Impl::save_document() const {
     write_uleb(body, sorted_heads.size());
     for (std::uint32_t h : sorted_heads) write_bytes(body, ByteSpan(changes[h].hash.bytes));
     write_columns(body, change_cols);
-    write_columns(body, op_cols);
+    write_columns(body, packed_ops);
     write_column_data(body, change_cols);
-    write_column_data(body, op_cols);
+    write_column_data(body, packed_ops);
     for (std::uint32_t h : sorted_heads) write_uleb(body, h);
     return frame_chunk(kChunkDocument, body);
 }
@@ -845,6 +870,14 @@ std::expected<void, Error> Document::Impl::load_document(ByteSpan body, const Lo
     };
     std::vector<std::vector<Ref>> refs(changes.size());
     {
+        // Room for every operation the changes claim, within the limits.
+        std::uint64_t claimed = 0;
+        for (const auto& list : actor_changes)
+            if (!list.empty()) claimed += changes[list.back()].max_op;
+        ops.reserve(static_cast<std::size_t>(std::min<std::uint64_t>({claimed, limits.max_ops, 64 * body.size() + 64})));
+        change_index.reserve(changes.size());
+        std::uint32_t last_obj = UINT32_MAX;
+        OpId last_obj_id;
         OpColumns c(op_cols, true);
         std::size_t ref_budget = limits.max_ops;
         while (!c.done()) {
@@ -863,9 +896,14 @@ std::expected<void, Error> Document::Impl::load_document(ByteSpan body, const Lo
             op.map_key = raw.op.map_key;
             op.succ = std::move(raw.refs);
             if (op.action == del) return std::unexpected(malformed("delete operation in a document"));
-            auto oit = object_index.find(op.obj);
-            if (oit == object_index.end()) return std::unexpected(malformed("operation on a missing object"));
-            Object& obj = objects[oit->second];
+            // The operations of one object are contiguous: look it up once.
+            if (!(op.obj == last_obj_id) || last_obj == UINT32_MAX) {
+                auto oit = object_index.find(op.obj);
+                if (oit == object_index.end()) return std::unexpected(malformed("operation on a missing object"));
+                last_obj = oit->second;
+                last_obj_id = op.obj;
+            }
+            Object& obj = objects[last_obj];
             if (op.map_key != is_map_like_type(obj.type)) return std::unexpected(malformed("operation key does not fit its object"));
             auto ci = change_of(op.id);
             if (!ci) return std::unexpected(malformed("operation outside every change"));

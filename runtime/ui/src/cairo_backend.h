@@ -19,6 +19,9 @@ class CairoTarget {
   virtual void render(const Scene& scene, Color clear, bool clear_first) = 0;
   // Straight-alpha RGBA copy of the surface.
   virtual std::vector<std::uint8_t> read_rgba() const = 0;
+  // The surface as Cairo keeps it (premultiplied native 0xAARRGGBB rows).
+  virtual std::span<const std::uint8_t> argb32() const = 0;
+  virtual std::size_t stride() const = 0;
   virtual std::uint32_t width() const = 0;
   virtual std::uint32_t height() const = 0;
 };

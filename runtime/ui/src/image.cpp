@@ -10,6 +10,17 @@ std::uint32_t premultiply(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::u
 
 }  // namespace
 
+Image::Image(std::uint32_t w, std::uint32_t h, std::vector<std::uint32_t> px) : m_width(w), m_height(h), m_stride(std::size_t{w} * 4) {
+  auto owner = std::make_shared<std::vector<std::uint32_t>>(std::move(px));
+  m_bytes = std::shared_ptr<const std::uint8_t>(owner, reinterpret_cast<const std::uint8_t*>(owner->data()));
+}
+
+std::shared_ptr<const Image> Image::wrap(std::uint32_t width, std::uint32_t height, std::size_t stride,
+                                         std::shared_ptr<const std::uint8_t> pixels) {
+  if (!pixels || stride < std::size_t{width} * 4 || stride % 4 != 0) return nullptr;
+  return std::make_shared<const Image>(width, height, stride, std::move(pixels));
+}
+
 std::shared_ptr<const Image> Image::from_rgba8(std::uint32_t width, std::uint32_t height,
                                                std::span<const std::uint8_t> rgba) {
   const std::size_t count = std::size_t{width} * height;

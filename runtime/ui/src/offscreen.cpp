@@ -48,6 +48,8 @@ void OffscreenRenderer::render_into(const Scene& scene, Color clear) { m_impl->t
 
 std::uint32_t OffscreenRenderer::width() const { return m_impl->target->width(); }
 std::uint32_t OffscreenRenderer::height() const { return m_impl->target->height(); }
+std::span<const std::uint8_t> OffscreenRenderer::argb32_pixels() const { return m_impl->target->argb32(); }
+std::size_t OffscreenRenderer::stride() const { return m_impl->target->stride(); }
 
 std::expected<std::vector<std::uint8_t>, RenderError> encode_png(std::uint32_t width, std::uint32_t height,
                                                                  std::span<const std::uint8_t> rgba) {

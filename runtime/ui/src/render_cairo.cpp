@@ -123,6 +123,10 @@ class CairoTargetImpl final : public CairoTarget {
   }
 
   std::uint32_t width() const override { return m_w; }
+  std::span<const std::uint8_t> argb32() const override {
+    return {cairo_image_surface_get_data(m_surface), stride() * m_h};
+  }
+  std::size_t stride() const override { return static_cast<std::size_t>(cairo_image_surface_get_stride(m_surface)); }
   std::uint32_t height() const override { return m_h; }
 
   void render(const Scene& scene, Color clear, bool clear_first) override {

@@ -1,7 +1,9 @@
 #include "vorn_ui/search.h"
 
+#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/uscript.h>
 
 #include <algorithm>
 #include <mutex>
@@ -65,11 +67,27 @@ std::optional<ActionAddress> SearchResult::action_address() const {
 std::string normalize_search_text(std::string_view text) {
   icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
   u.foldCase();
+  // Compatibility decomposition splits accented letters and ligatures, so
+  // that "Pokémon" is found by "pokemon" and "ﬁle" by "file".
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfkd = icu::Normalizer2::getNFKDInstance(status);
+  if (U_SUCCESS(status) && nfkd) {
+    icu::UnicodeString decomposed = nfkd->normalize(u, status);
+    if (U_SUCCESS(status)) u = std::move(decomposed);
+  }
   icu::UnicodeString cleaned;
   bool pending_space = false;
+  bool after_alphabet = false;  // the last base letter was Latin, Greek or Cyrillic
   for (int32_t i = 0; i < u.length();) {
     const UChar32 c = u.char32At(i);
     i += U16_LENGTH(c);
+    if (u_charType(c) == U_NON_SPACING_MARK) {
+      if (after_alphabet) continue;  // accents on alphabetic letters go; other scripts keep their marks
+    } else {
+      UErrorCode script_status = U_ZERO_ERROR;
+      const UScriptCode script = uscript_getScript(c, &script_status);
+      after_alphabet = script == USCRIPT_LATIN || script == USCRIPT_GREEK || script == USCRIPT_CYRILLIC;
+    }
     if (u_isalnum(c) || (u_getIntPropertyValue(c, UCHAR_GENERAL_CATEGORY_MASK) & U_GC_M_MASK) != 0) {
       if (pending_space && cleaned.length() > 0) cleaned.append(static_cast<UChar>(' '));
       pending_space = false;

@@ -20,23 +20,33 @@ class Image {
   // Takes premultiplied native 0xAARRGGBB words, rows packed.
   static std::shared_ptr<const Image> from_argb32_premultiplied(std::uint32_t width, std::uint32_t height,
                                                                 std::vector<std::uint32_t> pixels);
+  // Wraps premultiplied native 0xAARRGGBB rows of `stride` bytes without a
+  // copy; the bytes must stay unchanged while the image lives. Nothing when
+  // the stride is below width * 4 or not a multiple of 4, or the pointer is null.
+  static std::shared_ptr<const Image> wrap(std::uint32_t width, std::uint32_t height, std::size_t stride,
+                                           std::shared_ptr<const std::uint8_t> pixels);
   // A single-colour picture (tests, placeholders).
   static std::shared_ptr<const Image> solid(std::uint32_t width, std::uint32_t height, std::uint8_t r,
                                             std::uint8_t g, std::uint8_t b, std::uint8_t a = 255);
 
   std::uint32_t width() const { return m_width; }
   std::uint32_t height() const { return m_height; }
-  std::size_t stride() const { return std::size_t{m_width} * 4; }
-  const std::uint32_t* data() const { return m_pixels.data(); }
-  std::uint32_t pixel(std::uint32_t x, std::uint32_t y) const { return m_pixels[std::size_t{y} * m_width + x]; }
+  std::size_t stride() const { return m_stride; }
+  const std::uint32_t* data() const { return reinterpret_cast<const std::uint32_t*>(m_bytes.get()); }
+  std::uint32_t pixel(std::uint32_t x, std::uint32_t y) const { return row(y)[x]; }
+  const std::uint32_t* row(std::uint32_t y) const {
+    return reinterpret_cast<const std::uint32_t*>(m_bytes.get() + std::size_t{y} * m_stride);
+  }
 
-  Image(std::uint32_t w, std::uint32_t h, std::vector<std::uint32_t> px)
-      : m_width(w), m_height(h), m_pixels(std::move(px)) {}
+  Image(std::uint32_t w, std::uint32_t h, std::vector<std::uint32_t> px);
+  Image(std::uint32_t w, std::uint32_t h, std::size_t stride, std::shared_ptr<const std::uint8_t> bytes)
+      : m_width(w), m_height(h), m_stride(stride), m_bytes(std::move(bytes)) {}
 
  private:
   std::uint32_t m_width = 0;
   std::uint32_t m_height = 0;
-  std::vector<std::uint32_t> m_pixels;
+  std::size_t m_stride = 0;
+  std::shared_ptr<const std::uint8_t> m_bytes;
 };
 
 using ImageRef = std::shared_ptr<const Image>;

@@ -52,6 +52,10 @@ class OffscreenRenderer {
   void render_into(const Scene& scene, Color clear);
   std::uint32_t width() const;
   std::uint32_t height() const;
+  // The picture after the last render as the backend keeps it: premultiplied
+  // native 0xAARRGGBB words, stride() bytes per row. Valid until the next render.
+  std::span<const std::uint8_t> argb32_pixels() const;
+  std::size_t stride() const;
 
   struct Impl;
 

@@ -32,8 +32,9 @@ struct SearchResult {
   friend bool operator==(const SearchResult&, const SearchResult&) = default;
 };
 
-// Lower-cases (Unicode case folding), turns every run of characters that are
-// neither letters nor digits into one space, and trims.
+// Lower-cases (Unicode case folding), splits accented letters and ligatures
+// and drops the accents, turns every run of characters that are neither
+// letters nor digits into one space, and trims.
 std::string normalize_search_text(std::string_view text);
 // Hashes of the character trigrams of each word of a normalized text (words
 // shorter than three characters give one gram of the whole word); unique, sorted.

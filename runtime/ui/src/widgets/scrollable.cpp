@@ -222,6 +222,26 @@ void Scrollable::handle_event(const Event& event, EventContext& cx, NodeId node)
     to_child();
     return;
   }
+  if (const auto* key = std::get_if<KeyEvent>(&event)) {
+    to_child();  // a focused field or control inside goes first
+    if (cx.handled || key->released || key->kind != KeyEvent::Kind::Named) return;
+    if (key->modifiers.control() || key->modifiers.alt()) return;
+    const double page = std::max(40.0, m_bounds.height() - 40.0);
+    double dy = 0;
+    switch (key->named) {
+      case NamedKey::ArrowDown: dy = 40; break;
+      case NamedKey::ArrowUp: dy = -40; break;
+      case NamedKey::PageDown: dy = page; break;
+      case NamedKey::PageUp: dy = -page; break;
+      case NamedKey::Space: dy = key->modifiers.shift() ? -page : page; break;
+      case NamedKey::Home: dy = -static_cast<double>(m_offset->y); break;
+      case NamedKey::End: dy = max_offset().height - m_offset->y; break;
+      default: return;
+    }
+    m_velocity_x = m_velocity_y = 0;
+    if (scroll_by(0, dy)) cx.handled = true;
+    return;
+  }
   to_child();
 }
 

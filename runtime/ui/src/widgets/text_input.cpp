@@ -54,6 +54,22 @@ std::string clean(std::string_view in) {
   return out;
 }
 
+bool is_space(char c) { return c == ' ' || c == '\t'; }
+
+// The start of the word before `i` (spaces before it skipped).
+std::size_t prev_word(const std::string& s, std::size_t i) {
+  while (i > 0 && is_space(s[i - 1])) --i;
+  while (i > 0 && !is_space(s[i - 1])) --i;
+  return i;
+}
+
+// The end of the word after `i` (spaces before it skipped).
+std::size_t next_word(const std::string& s, std::size_t i) {
+  while (i < s.size() && is_space(s[i])) ++i;
+  while (i < s.size() && !is_space(s[i])) ++i;
+  return i;
+}
+
 }  // namespace
 
 TextInput TextInput::local(std::string initial) {
@@ -254,7 +270,7 @@ void TextInput::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
 //   primary release        → stop selecting
 //   text input (focused)   → replace the selection with the text
 //   keys (focused, press)  → Backspace/Delete erase, arrows/Home/End move
-//                            (Shift extends), Ctrl+A selects all; Enter,
+//                            (Shift extends; Ctrl works by words), Ctrl+A selects all; Enter,
 //                            Escape and everything else pass through
 void TextInput::handle_event(const Event& event, EventContext& cx, NodeId node) {
   const double scale = cx.scale > 0 ? cx.scale : 1.0;
@@ -299,6 +315,7 @@ void TextInput::handle_event(const Event& event, EventContext& cx, NodeId node) 
   if (const auto* k = std::get_if<KeyEvent>(&event)) {
     if (k->released) return;
     const bool shift = k->modifiers.shift();
+    const bool word = k->modifiers.control();
     if (k->kind == KeyEvent::Kind::Character) {
       if (k->modifiers.control() && (k->text == "a" || k->text == "A")) {
         m_anchor = 0;
@@ -310,27 +327,31 @@ void TextInput::handle_event(const Event& event, EventContext& cx, NodeId node) 
     }
     switch (k->named) {
       case NamedKey::Backspace:
-        if (!has_selection()) m_anchor = prev_boundary(m_text, m_caret);
+        if (!has_selection()) m_anchor = word ? prev_word(m_text, m_caret) : prev_boundary(m_text, m_caret);
         if (has_selection()) {
           erase_selection();
           commit();
         }
         break;
       case NamedKey::Delete:
-        if (!has_selection()) m_anchor = next_boundary(m_text, m_caret);
+        if (!has_selection()) m_anchor = word ? next_word(m_text, m_caret) : next_boundary(m_text, m_caret);
         if (has_selection()) {
           erase_selection();
           commit();
         }
         break;
       case NamedKey::ArrowLeft:
-        if (has_selection() && !shift)
+        if (word)
+          move_caret(prev_word(m_text, m_caret), shift);
+        else if (has_selection() && !shift)
           move_caret(selection().first, false);
         else
           move_caret(prev_boundary(m_text, m_caret), shift);
         break;
       case NamedKey::ArrowRight:
-        if (has_selection() && !shift)
+        if (word)
+          move_caret(next_word(m_text, m_caret), shift);
+        else if (has_selection() && !shift)
           move_caret(selection().second, false);
         else
           move_caret(next_boundary(m_text, m_caret), shift);

@@ -1,6 +1,7 @@
-// Scrollable: shows part of a taller child. Wheel, touchpad and drag
-// scrolling move the child only (no re-measure): the offset is applied when
-// the child is placed. Interface thread.
+// Scrollable: shows part of a taller child. Wheel, touchpad, drag, scroll bar
+// and keys the child leaves unhandled (arrows, Page Up/Down, Space, Home,
+// End) move the child only (no re-measure): the offset is applied when the
+// child is placed. Interface thread.
 #pragma once
 
 #include <memory>

@@ -63,6 +63,7 @@ struct Request {
     std::vector<Header> headers;
     std::string body;                // sent with Post
     std::optional<std::size_t> body_limit;  // overrides the client's cap
+    std::optional<std::chrono::milliseconds> timeout;  // overrides the client's time-out
     OverLimit over_limit = OverLimit::Fail;
 };
 

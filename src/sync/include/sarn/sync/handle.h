@@ -54,6 +54,8 @@ public:
     const std::optional<std::string>& local_key() const { return m_local_key; }
     DeviceSyncState state() const { return m_state; }
     bool has_worker() const { return m_commands.has_value(); }
+    // True while a worker exists and has not ended.
+    bool worker_running() const { return m_commands.has_value() && !m_commands->is_closed(); }
     const std::shared_ptr<PendingInvite>& pending_invite() const { return m_pending_invite; }
 
     // Used by the fixed demo state.

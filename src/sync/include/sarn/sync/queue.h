@@ -45,6 +45,12 @@ public:
         m_shared->ready.notify_all();
     }
 
+    // True once the receiving end is gone.
+    bool is_closed() const {
+        std::lock_guard lock(m_shared->mutex);
+        return !m_shared->receiver_alive;
+    }
+
     // Never waits: false when full or when the receiver is gone.
     bool try_send(T item) {
         {

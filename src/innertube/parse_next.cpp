@@ -87,6 +87,13 @@ ParseResult<WatchPage> parse_watch(std::string_view body) {
     });
     if (!present(primary)) {
         std::string message = error_of(doc);
+        // An unavailable video answers a promo card ("This video isn't available
+        // anymore") in place of the details.
+        for_each(watch["results"]["results"]["contents"], [&](Element part) {
+            for_each(part["itemSectionRenderer"]["contents"], [&](Element item) {
+                if (message.empty()) message = text(item["backgroundPromoRenderer"]["title"]);
+            });
+        });
         if (message.empty()) message = "no video details in the answer";
         return std::unexpected(message);
     }
@@ -185,10 +192,9 @@ ParseResult<std::vector<Comment>> parse_comments(std::string_view body) {
             }
         });
     }
+    // A page without items is an empty list; an API error or alert is not.
     if (!layout_found) {
-        std::string message = error_of(doc);
-        if (message.empty()) message = "no comments in the answer";
-        return std::unexpected(message);
+        if (std::string message = error_of(doc); !message.empty()) return std::unexpected(message);
     }
     for (Comment& c : out) {
         if (c.author.empty()) c.author = "Unknown";

@@ -181,6 +181,15 @@ std::expected<void, DeviceSyncError> SyncSocket::read_exact(std::span<std::uint8
     m_deadline_expired = false;
     std::size_t done = 0;
     while (done < out.size()) {
+        // Take what is already there first; wait only when nothing is.
+        const ssize_t n = ::recv(m_fd, out.data() + done, out.size() - done, MSG_DONTWAIT);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0) return std::unexpected(io_error_text("failed to fill whole buffer"));
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return std::unexpected(io_error_text(errno));
         bool by_deadline = false;
         pollfd p{m_fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, wait_ms(m_io_timeout, deadline, by_deadline));
@@ -192,13 +201,6 @@ std::expected<void, DeviceSyncError> SyncSocket::read_exact(std::span<std::uint8
             m_deadline_expired = by_deadline;
             return std::unexpected(io_error_text(EAGAIN));
         }
-        const ssize_t n = ::recv(m_fd, out.data() + done, out.size() - done, 0);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN) continue;
-            return std::unexpected(io_error_text(errno));
-        }
-        if (n == 0) return std::unexpected(io_error_text("failed to fill whole buffer"));
-        done += static_cast<std::size_t>(n);
     }
     return {};
 }

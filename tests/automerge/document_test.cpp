@@ -52,6 +52,82 @@ TEST(Document, RefusesBadWrites) {
     EXPECT_EQ(doc.pending_ops(), 0u);
 }
 
+// Two replicas write the same key concurrently: after a merge both values
+// are kept in Lamport order (the greater actor wins a tie of counters), the
+// merge is symmetric, and a later write replaces both.
+TEST(Document, MergeKeepsConcurrentValuesInOrder) {
+    Document a(actor("aa"));
+    auto history = a.put_object(ObjId::root(), "history", ObjType::map);
+    ASSERT_TRUE(history);
+    a.commit({.message = {}, .time = 1});
+    Document b = a.fork(actor("bb"));
+    ASSERT_TRUE(a.put(*history, "video", Value::str("from a")));
+    a.commit({.message = {}, .time = 2});
+    ASSERT_TRUE(b.put(*history, "video", Value::str("from b")));
+    ASSERT_TRUE(b.put(*history, "only_b", Value::uint64(7)));
+    b.commit({.message = {}, .time = 3});
+
+    Document a2 = a.clone();
+    ASSERT_TRUE(a.merge(b));
+    ASSERT_TRUE(b.merge(a2));
+    for (Document* doc : {&a, &b}) {
+        auto all = doc->get_all(*history, "video");
+        ASSERT_TRUE(all);
+        ASSERT_EQ(all->size(), 2u);
+        EXPECT_EQ((*all)[0].value, Value::str("from a"));
+        EXPECT_EQ((*all)[1].value, Value::str("from b"));
+        EXPECT_EQ((*doc->get(*history, "video"))->value, Value::str("from b"));
+        EXPECT_EQ(*doc->keys(*history), (std::vector<std::string>{"only_b", "video"}));
+    }
+    EXPECT_EQ(a.heads(), b.heads());
+    EXPECT_EQ(a.heads().size(), 2u);
+    // Like the official writer, each side saves its changes in the order it
+    // applied them, so the two documents differ in bytes but not in content.
+    EXPECT_EQ(a.change_count(), b.change_count());
+
+    ASSERT_TRUE(a.put(*history, "video", Value::str("resolved")));
+    a.commit({.message = {}, .time = 4});
+    EXPECT_EQ(a.get_all(*history, "video")->size(), 1u);
+    EXPECT_EQ(a.heads().size(), 1u);
+
+    // The same history through change chunks, and through save and load.
+    Document c(actor("cc"));
+    for (const auto& chunk : a.changes()) ASSERT_TRUE(c.apply(chunk));
+    EXPECT_EQ(c.heads(), a.heads());
+    auto loaded = Document::load(a.save());
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->heads(), a.heads());
+    EXPECT_EQ(loaded->save(), a.save());
+    // Only what the other side lacks.
+    auto heads_before = b.heads();
+    EXPECT_EQ(a.changes(heads_before).size(), 1u);
+}
+
+TEST(Document, RollbackDropsCreatedObjectsAndActorCanChange) {
+    Document doc(actor("01"));
+    auto m = doc.put_object(ObjId::root(), "m", ObjType::map);
+    ASSERT_TRUE(m);
+    ASSERT_TRUE(doc.put(*m, "k", Value::boolean(true)));
+    EXPECT_EQ(doc.rollback(), 2u);
+    EXPECT_FALSE(doc.object_type(*m));
+    EXPECT_TRUE(doc.keys(ObjId::root())->empty());
+    EXPECT_TRUE(doc.heads().empty());
+    // An empty document still saves and loads.
+    auto empty = Document::load(doc.save());
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->keys(ObjId::root())->empty());
+
+    ASSERT_TRUE(doc.put(ObjId::root(), "x", Value::int64(1)));
+    doc.set_actor_id(actor("02"));  // commits the pending write as actor 01
+    ASSERT_TRUE(doc.put(ObjId::root(), "x", Value::int64(2)));
+    doc.commit({.message = {}, .time = 9});
+    EXPECT_EQ(doc.change_count(), 2u);
+    auto item = doc.get(ObjId::root(), "x");
+    ASSERT_TRUE(item && *item);
+    EXPECT_EQ(doc.id_text((*item)->id), "2@02");
+    EXPECT_EQ(*doc.parse_id("2@02"), (*item)->id);
+}
+
 // Bytes written by the official package for the same actor, times and
 // operations: {a: 1, b: "hi", m: {x: true}} at 1000, then a = 2 and b
 // deleted at 64 with a message.

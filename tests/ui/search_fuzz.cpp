@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   if (auto a = vorn_ui::decode_address(text)) {
-    auto again = vorn_ui::vorn_ui::decode_address(vorn_ui::encode_address(*a));
+    auto again = vorn_ui::decode_address(vorn_ui::encode_address(*a));
     if (!again || !(*again == *a)) __builtin_trap();
   }
   const std::string normalized = vorn_ui::search::normalize_search_text(text);

@@ -49,7 +49,8 @@ struct WatchPage {
 ParseResult<WatchPage> parse_watch(std::string_view body);
 
 // The comments of a "next" continuation answer, in page order (top-level
-// threads only, replies are counted, not listed).
+// threads only, replies are counted, not listed). A page without items is an
+// empty list.
 ParseResult<std::vector<Comment>> parse_comments(std::string_view body);
 
 // A channel's videos tab: the channel's header and its uploads. Uploads that

@@ -1,4 +1,4 @@
-// GLib, GStreamer and fontconfig keep process-wide tables (type system, plugin
+// GLib, GStreamer, fontconfig and the X11 libraries keep process-wide tables (type system, plugin
 // registry, thread pools, font configuration) that they never free; the leak checker
 // is told to look past them.
 extern "C" const char* __lsan_default_suppressions() {
@@ -9,5 +9,15 @@ extern "C" const char* __lsan_default_suppressions() {
            "leak:libgstbase-1.0.so\n"
            "leak:libfontconfig.so\n"
            "leak:libpango-1.0.so\n"
-           "leak:libpangoft2-1.0.so\n";
+           "leak:libpangoft2-1.0.so\n"
+           "leak:libX11.so\n"
+           "leak:libXext.so\n"
+           "leak:libXcursor.so\n"
+           "leak:libXi.so\n"
+           "leak:libXrandr.so\n"
+           "leak:libxkbcommon.so\n"
+           "leak:libwayland-client.so\n"
+           "leak:libdecor-0.so\n"
+           "leak:libSDL2-2.0.so\n"
+           "leak:libdbus-1.so\n";
 }

@@ -914,7 +914,6 @@ std::expected<void, Error> Document::Impl::load_document(ByteSpan body, const Lo
                 if (!sc) return std::unexpected(malformed("successor outside every change"));
                 refs[*sc].push_back({s.counter(), index});
             }
-            changes[*ci].ops.push_back(index);
             if (op.map_key) obj.props[op.key].push_back(index);
             else obj.seq.push_back(index);
             std::optional<ObjType> made = made_type(op.action);
@@ -931,6 +930,14 @@ std::expected<void, Error> Document::Impl::load_document(ByteSpan body, const Lo
         }
     }
 
+    {
+        // Each change's stored operations, sized once.
+        std::vector<std::uint32_t> counts(changes.size(), 0);
+        for (const Op& op : ops) ++counts[op.change];
+        for (std::uint32_t ci = 0; ci < changes.size(); ++ci) changes[ci].ops.reserve(counts[ci] + refs[ci].size());
+        for (std::uint32_t i = 0; i < ops.size(); ++i) changes[ops[i].change].ops.push_back(i);
+    }
+
     // Rebuild each change's operations: the stored ones plus the deletions
     // that only appear as successors, each with its predecessors.
     for (std::uint32_t ci = 0; ci < changes.size(); ++ci) {
@@ -942,47 +949,51 @@ std::expected<void, Error> Document::Impl::load_document(ByteSpan body, const Lo
             if (a.counter != b.counter) return a.counter < b.counter;
             return lamport_less(ops[a.pred_op].id, ops[b.pred_op].id);
         });
-        std::vector<std::uint32_t> merged;
-        std::size_t i = 0, j = 0;
-        while (i < list.size() || j < rs.size()) {
-            std::uint64_t next_ctr;
-            if (i < list.size() && (j >= rs.size() || ops[list[i]].id.counter() <= rs[j].counter))
-                next_ctr = ops[list[i]].id.counter();
-            else
-                next_ctr = rs[j].counter;
-            std::uint32_t target;
-            if (i < list.size() && ops[list[i]].id.counter() == next_ctr) {
-                target = list[i++];
-                if (i < list.size() && ops[list[i]].id.counter() == next_ctr)
-                    return std::unexpected(malformed("two operations with one id"));
-            } else {
-                const Op& p = ops[rs[j].pred_op];
-                Op d;
-                d.id = OpId(next_ctr, c.actor);
-                d.obj = p.obj;
-                d.map_key = p.map_key;
-                if (p.map_key) d.key = p.key;
-                else d.elem = p.insert ? p.id : p.elem;
-                d.action = del;
-                d.change = ci;
-                target = static_cast<std::uint32_t>(ops.size());
-                if (ops.size() >= limits.max_ops) return std::unexpected(too_large("too many operations"));
-                ops.push_back(std::move(d));
-            }
-            while (j < rs.size() && rs[j].counter == next_ctr) {
-                std::uint32_t p = rs[j++].pred_op;
-                Op& t = ops[target];
-                if (!t.pred.empty() && t.pred.back() == ops[p].id) continue;
-                t.pred.push_back(ops[p].id);
-                if (t.action == inc) {
-                    ++ops[p].inc_succ;
-                    ops[p].inc_sum = static_cast<std::int64_t>(static_cast<std::uint64_t>(ops[p].inc_sum) +
-                                                               static_cast<std::uint64_t>(numeric_value(t.value)));
+        // When no successor points into this change its ops are all stored;
+        // otherwise merge in the deletions.
+        if (!rs.empty()) {
+            std::vector<std::uint32_t> merged;
+            std::size_t i = 0, j = 0;
+            while (i < list.size() || j < rs.size()) {
+                std::uint64_t next_ctr;
+                if (i < list.size() && (j >= rs.size() || ops[list[i]].id.counter() <= rs[j].counter))
+                    next_ctr = ops[list[i]].id.counter();
+                else
+                    next_ctr = rs[j].counter;
+                std::uint32_t target;
+                if (i < list.size() && ops[list[i]].id.counter() == next_ctr) {
+                    target = list[i++];
+                    if (i < list.size() && ops[list[i]].id.counter() == next_ctr)
+                        return std::unexpected(malformed("two operations with one id"));
+                } else {
+                    const Op& p = ops[rs[j].pred_op];
+                    Op d;
+                    d.id = OpId(next_ctr, c.actor);
+                    d.obj = p.obj;
+                    d.map_key = p.map_key;
+                    if (p.map_key) d.key = p.key;
+                    else d.elem = p.insert ? p.id : p.elem;
+                    d.action = del;
+                    d.change = ci;
+                    target = static_cast<std::uint32_t>(ops.size());
+                    if (ops.size() >= limits.max_ops) return std::unexpected(too_large("too many operations"));
+                    ops.push_back(std::move(d));
                 }
+                while (j < rs.size() && rs[j].counter == next_ctr) {
+                    std::uint32_t p = rs[j++].pred_op;
+                    Op& t = ops[target];
+                    if (!t.pred.empty() && t.pred.back() == ops[p].id) continue;
+                    t.pred.push_back(ops[p].id);
+                    if (t.action == inc) {
+                        ++ops[p].inc_succ;
+                        ops[p].inc_sum = static_cast<std::int64_t>(static_cast<std::uint64_t>(ops[p].inc_sum) +
+                                                                   static_cast<std::uint64_t>(numeric_value(t.value)));
+                    }
+                }
+                merged.push_back(target);
             }
-            merged.push_back(target);
+            c.ops = std::move(merged);
         }
-        c.ops = std::move(merged);
         if (c.ops.size() > c.max_op)
             return std::unexpected(malformed("change holds more operations than its counters"));
         c.start_op = c.max_op + 1 - c.ops.size();

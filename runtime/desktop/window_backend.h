@@ -1,0 +1,63 @@
+// The seam between the frame loop and the window system (window_sdl.cpp is the
+// only file behind it, and the only one that includes SDL). Interface thread only,
+// except `wake_loop_from_any_thread` and `quit_from_any_thread`.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "vorn_ui/access.h"
+#include "vorn_ui/event.h"
+
+namespace vorn_ui::launch::detail {
+
+struct WindowOptions {
+    std::string title;
+    std::uint32_t width = 1280;   // logical pixels
+    std::uint32_t height = 800;
+    bool resizable = true;
+    bool high_dpi = true;
+    bool fullscreen = false;
+};
+
+struct WindowEvent {
+    enum class Kind : std::uint8_t { Input, Quit, Resized, Exposed, Woken };
+    Kind kind = Kind::Input;
+    Event input;  // Input only; positions in physical pixels
+};
+
+class WindowBackend {
+public:
+    static std::expected<std::unique_ptr<WindowBackend>, std::string> open(const WindowOptions& options);
+    virtual ~WindowBackend() = default;
+
+    // Waits for events up to `timeout` (none: until something happens; zero: only
+    // what is queued) and answers them in order.
+    virtual std::vector<WindowEvent> wait(std::optional<std::chrono::milliseconds> timeout) = 0;
+    // Physical pixels of the drawable area, and physical pixels per logical pixel.
+    virtual std::pair<std::uint32_t, std::uint32_t> pixel_size() const = 0;
+    virtual float scale() const = 0;
+    // Shows straight-alpha RGBA pixels of pixel_size().
+    virtual bool present(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height) = 0;
+    virtual void set_cursor(CursorShape shape) = 0;
+    virtual void set_fullscreen(bool on) = 0;
+    virtual void set_title(const std::string& title) = 0;
+};
+
+// Both are safe from any thread, before, during and after a window's life.
+void wake_loop_from_any_thread();
+void quit_from_any_thread();
+
+// The clipboard of the open window: whether the desktop took the text; none when no
+// window is open.
+std::optional<bool> window_clipboard_set(std::string_view text);
+std::optional<std::optional<std::string>> window_clipboard_get();
+
+}  // namespace vorn_ui::launch::detail

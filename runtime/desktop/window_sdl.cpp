@@ -1,0 +1,380 @@
+// The window over SDL2: the only file of the program that includes SDL. It opens the
+// window, turns SDL's keyboard, text, pointer and wheel events into the runtime's
+// events, shows rendered frames through the window surface, and owns the clipboard.
+//
+// `g_mu` guards `g_alive`: other threads post wake-ups and quit requests only while a
+// window (and so SDL) is up.
+#include <SDL.h>
+
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+
+#include <fmt/core.h>
+
+#include "window_backend.h"
+
+namespace vorn_ui::launch::detail {
+
+namespace {
+
+std::mutex g_mu;
+bool g_alive = false;            // guarded by g_mu
+Uint32 g_wake_event = 0;         // guarded by g_mu
+std::atomic<bool> g_quit_early{false};
+
+// Key table: SDL key codes to the runtime's named keys.
+struct NamedKeyRow {
+    SDL_Keycode sdl;
+    NamedKey key;
+};
+constexpr std::array<NamedKeyRow, 22> kNamedKeys{{
+    {SDLK_TAB, NamedKey::Tab},
+    {SDLK_BACKSPACE, NamedKey::Backspace},
+    {SDLK_DELETE, NamedKey::Delete},
+    {SDLK_INSERT, NamedKey::Insert},
+    {SDLK_HOME, NamedKey::Home},
+    {SDLK_END, NamedKey::End},
+    {SDLK_RETURN, NamedKey::Enter},
+    {SDLK_KP_ENTER, NamedKey::Enter},
+    {SDLK_SPACE, NamedKey::Space},
+    {SDLK_LEFT, NamedKey::ArrowLeft},
+    {SDLK_RIGHT, NamedKey::ArrowRight},
+    {SDLK_UP, NamedKey::ArrowUp},
+    {SDLK_DOWN, NamedKey::ArrowDown},
+    {SDLK_PAGEUP, NamedKey::PageUp},
+    {SDLK_PAGEDOWN, NamedKey::PageDown},
+    {SDLK_ESCAPE, NamedKey::Escape},
+    {SDLK_F11, NamedKey::F11},
+    {SDLK_AUDIOPLAY, NamedKey::MediaPlayPause},
+    {SDLK_AC_BACK, NamedKey::BrowserBack},
+    {SDLK_AC_FORWARD, NamedKey::BrowserForward},
+    {SDLK_AUDIOPREV, NamedKey::BrowserBack},
+    {SDLK_AUDIONEXT, NamedKey::BrowserForward},
+}};
+
+Modifiers modifiers_of(Uint16 mod) {
+    Modifiers m;
+    if (mod & KMOD_SHIFT) m.bits |= Modifiers::kShift;
+    if (mod & KMOD_CAPS) m.bits |= Modifiers::kCapsLock;
+    if (mod & KMOD_NUM) m.bits |= Modifiers::kNumLock;
+    if (mod & KMOD_CTRL) m.bits |= Modifiers::kControl;
+    if (mod & KMOD_ALT) m.bits |= Modifiers::kAlt;
+    if (mod & KMOD_GUI) m.bits |= Modifiers::kSuper;
+    return m;
+}
+
+std::string utf8(std::uint32_t cp) {
+    std::string out;
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x110000) {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return out;
+}
+
+std::optional<KeyEvent> translate_key(const SDL_KeyboardEvent& k) {
+    const Modifiers mods = modifiers_of(k.keysym.mod);
+    std::optional<KeyEvent> out;
+    for (const auto& row : kNamedKeys) {
+        if (row.sdl == k.keysym.sym) {
+            out = KeyEvent::named_key(row.key, mods);
+            break;
+        }
+    }
+    if (!out) {
+        const SDL_Keycode sym = k.keysym.sym;
+        // Character keys carry their Unicode code point as the key code.
+        if ((sym & SDLK_SCANCODE_MASK) != 0 || sym < 0x21 || sym == 0x7F) return std::nullopt;
+        auto cp = static_cast<std::uint32_t>(sym);
+        if (cp >= 'a' && cp <= 'z' && (mods.shift() != mods.has(Modifiers::kCapsLock))) cp -= 32;
+        out = KeyEvent::character(utf8(cp), mods);
+    }
+    out->released = k.type == SDL_KEYUP;
+    out->repeat = k.repeat != 0;
+    return out;
+}
+
+PointerButton button_of(Uint8 b) {
+    switch (b) {
+        case SDL_BUTTON_RIGHT: return PointerButton::Secondary;
+        case SDL_BUTTON_MIDDLE: return PointerButton::Middle;
+        case SDL_BUTTON_X1: return PointerButton::Back;
+        case SDL_BUTTON_X2: return PointerButton::Forward;
+        default: return PointerButton::Primary;
+    }
+}
+
+// The user's own scale for displays where the window system gives none.
+float user_scale() {
+    for (const char* name : {"VORN_UI_SCALE", "GDK_SCALE"}) {
+        if (const char* v = std::getenv(name); v != nullptr) {
+            char* end = nullptr;
+            const float f = std::strtof(v, &end);
+            if (end != v && std::isfinite(f) && f >= 0.5f && f <= 4.0f) return f;
+        }
+    }
+    return 1.0f;
+}
+
+class SdlWindow final : public WindowBackend {
+public:
+    ~SdlWindow() override {
+        {
+            std::lock_guard lock(g_mu);
+            g_alive = false;
+        }
+        for (SDL_Cursor* c : m_cursors) {
+            if (c != nullptr) SDL_FreeCursor(c);
+        }
+        if (m_window != nullptr) SDL_DestroyWindow(m_window);
+        if (m_inited) SDL_VideoQuit();
+        SDL_QuitSubSystem(SDL_INIT_EVENTS);
+    }
+
+    std::expected<void, std::string> init(const WindowOptions& o) {
+        SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+        SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+        // Frames are drawn on the processor; the window system's own framebuffer
+        // shows them without loading a GL driver (which costs tens of MiB).
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+        SDL_SetHint(SDL_HINT_APP_NAME, o.title.c_str());
+        if (SDL_InitSubSystem(SDL_INIT_EVENTS) != 0) {
+            return std::unexpected(fmt::format("the window system is not available: {}", SDL_GetError()));
+        }
+        // Only a real desktop will do: SDL would otherwise fall back to drivers that
+        // show nothing (or take over the console).
+        std::string errors;
+        bool video = false;
+        if (const char* forced = std::getenv("SDL_VIDEODRIVER"); forced != nullptr && *forced != '\0') {
+            video = SDL_VideoInit(nullptr) == 0;
+            if (!video) errors = SDL_GetError();
+        } else {
+            for (const char* driver : {"x11", "wayland"}) {
+                if (SDL_VideoInit(driver) == 0) {
+                    video = true;
+                    break;
+                }
+                errors += fmt::format("{}{}: {}", errors.empty() ? "" : "; ", driver, SDL_GetError());
+            }
+        }
+        if (!video) {
+            return std::unexpected(fmt::format("no desktop display to open a window on ({})", errors));
+        }
+        m_inited = true;
+        m_user_scale = user_scale();
+        Uint32 flags = SDL_WINDOW_SHOWN;
+        if (o.resizable) flags |= SDL_WINDOW_RESIZABLE;
+        if (o.high_dpi) flags |= SDL_WINDOW_ALLOW_HIGHDPI;
+        if (o.fullscreen) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+        const int w = static_cast<int>(std::lround(o.width * m_user_scale));
+        const int h = static_cast<int>(std::lround(o.height * m_user_scale));
+        m_window = SDL_CreateWindow(o.title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, w, h, flags);
+        if (m_window == nullptr) return std::unexpected(fmt::format("could not open the window: {}", SDL_GetError()));
+        SDL_StartTextInput();
+        const Uint32 wake = SDL_RegisterEvents(1);
+        {
+            std::lock_guard lock(g_mu);
+            g_wake_event = wake;
+            g_alive = true;
+        }
+        if (g_quit_early.exchange(false)) quit_from_any_thread();
+        return {};
+    }
+
+    std::vector<WindowEvent> wait(std::optional<std::chrono::milliseconds> timeout) override {
+        std::vector<WindowEvent> out;
+        SDL_Event e;
+        int got = 0;
+        if (!timeout) {
+            got = SDL_WaitEvent(&e);
+        } else if (timeout->count() <= 0) {
+            got = SDL_PollEvent(&e);
+        } else {
+            got = SDL_WaitEventTimeout(&e, static_cast<int>(std::min<std::int64_t>(timeout->count(), 1 << 30)));
+        }
+        while (got != 0) {
+            translate(e, out);
+            got = SDL_PollEvent(&e);
+        }
+        return out;
+    }
+
+    std::pair<std::uint32_t, std::uint32_t> pixel_size() const override {
+        int w = 0, h = 0;
+        SDL_GetWindowSizeInPixels(m_window, &w, &h);
+        return {static_cast<std::uint32_t>(std::max(w, 1)), static_cast<std::uint32_t>(std::max(h, 1))};
+    }
+
+    float scale() const override { return system_ratio() * m_user_scale; }
+
+    bool present(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height) override {
+        SDL_Surface* surface = SDL_GetWindowSurface(m_window);
+        if (surface == nullptr) return false;
+        const int w = std::min(static_cast<int>(width), surface->w);
+        const int h = std::min(static_cast<int>(height), surface->h);
+        if (SDL_MUSTLOCK(surface)) SDL_LockSurface(surface);
+        const int rc = SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_ABGR8888, rgba, static_cast<int>(width) * 4,
+                                         surface->format->format, surface->pixels, surface->pitch);
+        if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+        return rc == 0 && SDL_UpdateWindowSurface(m_window) == 0;
+    }
+
+    void set_cursor(CursorShape shape) override {
+        const auto index = static_cast<std::size_t>(shape);
+        if (index >= m_cursors.size() || shape == m_cursor) return;
+        m_cursor = shape;
+        if (m_cursors[index] == nullptr) {
+            SDL_SystemCursor sys = SDL_SYSTEM_CURSOR_ARROW;
+            switch (shape) {
+                case CursorShape::Text: sys = SDL_SYSTEM_CURSOR_IBEAM; break;
+                case CursorShape::Wait: sys = SDL_SYSTEM_CURSOR_WAIT; break;
+                case CursorShape::Pointer: sys = SDL_SYSTEM_CURSOR_HAND; break;
+                case CursorShape::Grab:
+                case CursorShape::Grabbing: sys = SDL_SYSTEM_CURSOR_SIZEALL; break;
+                case CursorShape::Default: break;
+            }
+            m_cursors[index] = SDL_CreateSystemCursor(sys);
+        }
+        if (m_cursors[index] != nullptr) SDL_SetCursor(m_cursors[index]);
+    }
+
+    void set_fullscreen(bool on) override { SDL_SetWindowFullscreen(m_window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0); }
+    void set_title(const std::string& title) override { SDL_SetWindowTitle(m_window, title.c_str()); }
+
+private:
+    float system_ratio() const {
+        int ww = 0, wh = 0, pw = 0, ph = 0;
+        SDL_GetWindowSize(m_window, &ww, &wh);
+        SDL_GetWindowSizeInPixels(m_window, &pw, &ph);
+        return ww > 0 && pw > 0 ? static_cast<float>(pw) / static_cast<float>(ww) : 1.0f;
+    }
+
+    Point physical(int x, int y) const {
+        const double r = system_ratio();
+        m_last_pointer = {x * r, y * r};
+        return m_last_pointer;
+    }
+
+    void translate(const SDL_Event& e, std::vector<WindowEvent>& out) {
+        auto input = [&](Event ev) { out.push_back(WindowEvent{WindowEvent::Kind::Input, std::move(ev)}); };
+        switch (e.type) {
+            case SDL_QUIT: out.push_back({WindowEvent::Kind::Quit, {}}); return;
+            case SDL_WINDOWEVENT:
+                switch (e.window.event) {
+                    case SDL_WINDOWEVENT_CLOSE: out.push_back({WindowEvent::Kind::Quit, {}}); return;
+                    case SDL_WINDOWEVENT_SIZE_CHANGED:
+                    case SDL_WINDOWEVENT_RESIZED: out.push_back({WindowEvent::Kind::Resized, {}}); return;
+                    case SDL_WINDOWEVENT_EXPOSED:
+                    case SDL_WINDOWEVENT_SHOWN:
+                    case SDL_WINDOWEVENT_RESTORED: out.push_back({WindowEvent::Kind::Exposed, {}}); return;
+                    case SDL_WINDOWEVENT_LEAVE: input(PointerLeaveEvent{}); return;
+                    default: return;
+                }
+            case SDL_KEYDOWN:
+            case SDL_KEYUP:
+                if (auto k = translate_key(e.key)) input(std::move(*k));
+                return;
+            case SDL_TEXTINPUT: input(TextInputEvent{e.text.text}); return;
+            case SDL_MOUSEMOTION: input(PointerMoveEvent{physical(e.motion.x, e.motion.y)}); return;
+            case SDL_MOUSEBUTTONDOWN:
+            case SDL_MOUSEBUTTONUP: {
+                PointerButtonEvent b;
+                b.button = button_of(e.button.button);
+                b.pressed = e.type == SDL_MOUSEBUTTONDOWN;
+                b.position = physical(e.button.x, e.button.y);
+                b.clicks = e.button.clicks;
+                input(b);
+                return;
+            }
+            case SDL_MOUSEWHEEL: {
+                ScrollEvent s;
+                const float flip = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -1.0f : 1.0f;
+                s.delta_x = static_cast<double>(e.wheel.preciseX * flip);
+                s.delta_y = static_cast<double>(e.wheel.preciseY * flip);
+                s.position = m_last_pointer;
+                s.precise = false;
+                input(s);
+                return;
+            }
+            default: break;
+        }
+        bool woken = false;
+        {
+            std::lock_guard lock(g_mu);
+            woken = g_wake_event != 0 && e.type == g_wake_event;
+        }
+        if (woken) out.push_back({WindowEvent::Kind::Woken, {}});
+    }
+
+    SDL_Window* m_window = nullptr;
+    bool m_inited = false;
+    float m_user_scale = 1.0f;
+    mutable Point m_last_pointer{};
+    std::array<SDL_Cursor*, 6> m_cursors{};
+    CursorShape m_cursor = CursorShape::Default;
+};
+
+}  // namespace
+
+std::expected<std::unique_ptr<WindowBackend>, std::string> WindowBackend::open(const WindowOptions& options) {
+    auto window = std::make_unique<SdlWindow>();
+    if (auto ok = window->init(options); !ok) return std::unexpected(ok.error());
+    return window;
+}
+
+void wake_loop_from_any_thread() {
+    std::lock_guard lock(g_mu);
+    if (!g_alive) return;
+    SDL_Event e{};
+    e.type = g_wake_event;
+    SDL_PushEvent(&e);
+}
+
+void quit_from_any_thread() {
+    std::lock_guard lock(g_mu);
+    if (!g_alive) {
+        g_quit_early = true;
+        return;
+    }
+    SDL_Event e{};
+    e.type = SDL_QUIT;
+    SDL_PushEvent(&e);
+}
+
+std::optional<bool> window_clipboard_set(std::string_view text) {
+    {
+        std::lock_guard lock(g_mu);
+        if (!g_alive) return std::nullopt;
+    }
+    const std::string copy(text);
+    return SDL_SetClipboardText(copy.c_str()) == 0;
+}
+
+std::optional<std::optional<std::string>> window_clipboard_get() {
+    {
+        std::lock_guard lock(g_mu);
+        if (!g_alive) return std::nullopt;
+    }
+    if (SDL_HasClipboardText() == SDL_FALSE) return std::optional<std::string>();
+    char* text = SDL_GetClipboardText();
+    if (text == nullptr) return std::optional<std::string>();
+    std::string out(text);
+    SDL_free(text);
+    return std::optional<std::string>(std::move(out));
+}
+
+}  // namespace vorn_ui::launch::detail

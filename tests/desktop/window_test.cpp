@@ -1,0 +1,251 @@
+// The launcher in a real window on a private X server: it opens the window, draws a
+// frame, sleeps until another thread wakes it, takes real pointer and key input, and
+// quits cleanly. Screenshots come from the X server and are compared by regions.
+#include "vorn_ui/launch.h"
+#include "vorn_ui/text_selection/clipboard.h"
+#include "vorn_ui/wake.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "x_client.h"
+#include "xvfb_display.h"
+
+namespace {
+
+using namespace vorn_ui;
+using namespace std::chrono_literals;
+
+constexpr const char* kTitle = "vorn window test";
+
+struct Shared {
+    std::atomic<int> syncs{0};
+    std::atomic<int> draws{0};
+    std::atomic<bool> mark{false};
+    std::atomic<int> presses{0};
+    std::atomic<double> press_x{0}, press_y{0};
+    std::mutex mu;
+    std::vector<std::string> keys;  // "named:<code>" or "char:<text>" or "text:<text>"
+    bool clipboard_ok = false;
+};
+
+// Left half red, right half blue; a green square once marked.
+class PaintRoot : public widget::Widget {
+public:
+    explicit PaintRoot(Shared& s) : m_s(s) {}
+
+    void sync(widget::RuntimeState&) override {
+        m_s.syncs.fetch_add(1);
+        if (m_s.mark.load() && !m_marked) {
+            m_marked = true;
+            m_redraw = true;
+            text_selection::clipboard_copy("vorn clipboard");
+            std::lock_guard lock(m_s.mu);
+            m_s.clipboard_ok = text_selection::clipboard_text() == std::optional<std::string>("vorn clipboard");
+        }
+    }
+    widget::NodeId build_layout(widget::LayoutContext& cx) override {
+        layout::Style style;
+        style.size = {layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)};
+        const auto node = cx.tree.new_leaf(style);
+        cx.registry.register_node(node, this);
+        return node;
+    }
+    void apply_layout(const layout::LayoutTree& tree, widget::NodeId node, Point origin) override {
+        auto l = tree.layout(node);
+        if (l) m_bounds = {origin.x + l->x, origin.y + l->y, origin.x + l->x + l->width, origin.y + l->y + l->height};
+    }
+    void draw(Scene& scene, const Affine& t, widget::DrawContext&) override {
+        const double mid = (m_bounds.x0 + m_bounds.x1) / 2;
+        scene.fill(FillRule::NonZero, t, Color::rgba8(230, 40, 30), Rect{m_bounds.x0, m_bounds.y0, mid, m_bounds.y1});
+        scene.fill(FillRule::NonZero, t, Color::rgba8(20, 40, 220), Rect{mid, m_bounds.y0, m_bounds.x1, m_bounds.y1});
+        if (m_marked) scene.fill(FillRule::NonZero, t, Color::rgba8(30, 200, 60), Rect{10, 10, 60, 60});
+    }
+    void handle_event(const Event& event, widget::EventContext& cx, widget::NodeId) override {
+        if (const auto* b = std::get_if<PointerButtonEvent>(&event); b && b->pressed) {
+            m_s.press_x = b->position.x / cx.scale;
+            m_s.press_y = b->position.y / cx.scale;
+            m_s.presses.fetch_add(1);
+        }
+        std::lock_guard lock(m_s.mu);
+        if (const auto* k = std::get_if<KeyEvent>(&event); k && !k->released) {
+            m_s.keys.push_back(k->kind == KeyEvent::Kind::Named ? "named:" + std::to_string(key_code(k->named))
+                                                                 : "char:" + k->text);
+        }
+        if (const auto* t = std::get_if<TextInputEvent>(&event)) m_s.keys.push_back("text:" + t->text);
+    }
+    std::string_view type_name() const override { return "PaintRoot"; }
+    Rect bounds() const override { return m_bounds; }
+    bool needs_redraw() const override { return m_redraw; }
+    void mark_drawn() override {
+        m_redraw = false;
+        m_s.draws.fetch_add(1);
+    }
+
+private:
+    Shared& m_s;
+    Rect m_bounds;
+    bool m_redraw = true;
+    bool m_marked = false;
+};
+
+// 0xRRGGBB close to the wanted colour.
+bool near(std::uint32_t got, std::uint32_t want) {
+    for (int shift : {16, 8, 0}) {
+        const int a = static_cast<int>((got >> shift) & 0xFF), b = static_cast<int>((want >> shift) & 0xFF);
+        if (std::abs(a - b) > 6) return false;
+    }
+    return true;
+}
+
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (done()) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return done();
+}
+
+TEST(LaunchArgs, ReadsSwitchesValuesAndWindowSize) {
+    const std::vector<std::string> switches = {"--narrow", "--palette"};
+    const std::vector<std::string> valued = {"--route", "--palette-query"};
+    const struct {
+        std::vector<std::string> argv;
+        bool narrow;
+        std::optional<std::string> route;
+        std::optional<std::pair<std::uint32_t, std::uint32_t>> size;
+        bool any;
+    } cases[] = {
+        {{"prog"}, false, std::nullopt, std::nullopt, false},
+        {{"prog", "--narrow"}, true, std::nullopt, std::nullopt, true},
+        {{"prog", "--route", "settings", "--narrow"}, true, "settings", std::nullopt, true},
+        {{"prog", "--route=watch:abc"}, false, "watch:abc", std::nullopt, true},
+        {{"prog", "--route"}, false, std::nullopt, std::nullopt, false},
+        {{"prog", "--route=a", "--route=b"}, false, "a", std::nullopt, true},
+        {{"prog", "--window-size", "800x600"}, false, std::nullopt, std::pair<std::uint32_t, std::uint32_t>{800, 600}, false},
+        {{"prog", "--window-size=12x9000000"}, false, std::nullopt, std::nullopt, false},
+        {{"prog", "--unknown", "--narrowish", "narrow"}, false, std::nullopt, std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argv.size() > 1 ? c.argv[1] : "none");
+        const auto args = launch::LaunchArgs::parse(c.argv, switches, valued);
+        EXPECT_EQ(args.has("--narrow"), c.narrow);
+        EXPECT_FALSE(args.has("--palette"));
+        EXPECT_EQ(args.value("--route"), c.route);
+        EXPECT_EQ(args.window_size(), c.size);
+        EXPECT_EQ(args.any_given(), c.any);
+    }
+}
+
+TEST(Clipboard, KeepsTextWithoutAWindow) {
+    EXPECT_TRUE(text_selection::clipboard_copy("offline text"));
+    EXPECT_EQ(text_selection::clipboard_text(), std::optional<std::string>("offline text"));
+}
+
+TEST(Launch, FailsCleanlyWithoutADisplay) {
+    const char* old = std::getenv("DISPLAY");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("DISPLAY", ":9999", 1);
+    Shared shared;
+    launch::LaunchSpec spec;
+    spec.application_id = "org.vorn.WindowTest";
+    spec.arguments = std::vector<std::string>{"test"};
+    spec.build_root = [&] { return std::make_unique<PaintRoot>(shared); };
+    auto result = launch::run(std::move(spec));
+    if (old != nullptr) {
+        setenv("DISPLAY", saved.c_str(), 1);
+    } else {
+        unsetenv("DISPLAY");
+    }
+    ASSERT_FALSE(result.has_value());
+    EXPECT_FALSE(result.error().message.empty());
+    EXPECT_EQ(shared.syncs.load(), 0);
+}
+
+TEST(Launch, OpensDrawsWakesTakesInputAndQuits) {
+    vorn_test::XvfbDisplay display("1024x768x24");
+    ASSERT_TRUE(display.ok()) << "Xvfb did not start";
+    Shared shared;
+
+    struct Findings {
+        bool window = false;
+        bool first_frame = false, halves = false, slept = false, woke = false, green = false;
+        bool clicked = false, key = false;
+        std::string note;
+    } found;
+
+    std::thread driver([&] {
+        vorn_test::XClient x;
+        if (!x.ok()) {
+            found.note = "no X connection";
+            launch::request_quit();
+            return;
+        }
+        found.first_frame = wait_until([&] { return shared.draws.load() >= 1; });
+        std::optional<unsigned long> win;
+        wait_until([&] { return (win = x.find_window(kTitle)).has_value(); }, 5s);
+        found.window = win.has_value();
+        if (found.first_frame && win) {
+            std::this_thread::sleep_for(100ms);  // let the server show the frame
+            if (auto s = x.screenshot(*win)) {
+                found.halves = s->w == 400 && s->h == 300 && near(s->at(50, 150), 0xE6281E) &&
+                               near(s->at(350, 150), 0x1428DC) && near(s->at(30, 30), 0xE6281E) &&
+                               near(s->at(199, 299), 0xE6281E) && near(s->at(200, 0), 0x1428DC);
+                if (!found.halves) found.note = "first shot: " + std::to_string(s->w) + "x" + std::to_string(s->h);
+            }
+            // Nothing asks for frames now: the loop sleeps.
+            const int syncs = shared.syncs.load();
+            std::this_thread::sleep_for(400ms);
+            found.slept = shared.syncs.load() == syncs;
+            // A wake-up from this thread brings one more frame.
+            shared.mark = true;
+            vorn_ui::wake::wake_loop();
+            found.woke = wait_until([&] { return shared.draws.load() >= 2; }, 5s);
+            std::this_thread::sleep_for(100ms);
+            if (auto s = x.screenshot(*win)) found.green = near(s->at(30, 30), 0x1EC83C) && near(s->at(350, 150), 0x1428DC);
+            // Real input through the X server.
+            x.click(*win, 120, 90);
+            found.clicked = wait_until([&] { return shared.presses.load() == 1; }, 5s) &&
+                            std::abs(shared.press_x.load() - 120) < 1.5 && std::abs(shared.press_y.load() - 90) < 1.5;
+            x.key(vorn_test::XClient::Key::K);
+            x.key(vorn_test::XClient::Key::Escape);
+            found.key = wait_until([&] {
+                std::lock_guard lock(shared.mu);
+                const auto& k = shared.keys;
+                return std::find(k.begin(), k.end(), "char:k") != k.end() &&
+                       std::find(k.begin(), k.end(), "text:k") != k.end() &&
+                       std::find(k.begin(), k.end(), "named:42") != k.end();
+            }, 5s);
+        }
+        launch::request_quit();
+    });
+
+    launch::LaunchSpec spec;
+    spec.application_id = "org.vorn.WindowTest";
+    spec.window_title = kTitle;
+    spec.arguments = std::vector<std::string>{"test"};
+    spec.build_root = [&] { return std::make_unique<PaintRoot>(shared); };
+    spec.window_size = [](const launch::LaunchArgs&) { return std::pair<std::uint32_t, std::uint32_t>{400, 300}; };
+    auto result = launch::run(std::move(spec));
+    driver.join();
+
+    ASSERT_TRUE(result.has_value()) << result.error().message;
+    EXPECT_TRUE(found.window);
+    EXPECT_TRUE(found.first_frame);
+    EXPECT_TRUE(found.halves) << found.note;
+    EXPECT_TRUE(found.slept) << "the loop kept syncing with nothing to do";
+    EXPECT_TRUE(found.woke);
+    EXPECT_TRUE(found.green);
+    EXPECT_TRUE(found.clicked) << shared.press_x.load() << "," << shared.press_y.load();
+    EXPECT_TRUE(found.key);
+    std::lock_guard lock(shared.mu);
+    EXPECT_TRUE(shared.clipboard_ok);
+}
+
+}  // namespace

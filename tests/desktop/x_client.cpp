@@ -1,0 +1,82 @@
+#include "x_client.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <string>
+
+namespace vorn_test {
+
+namespace {
+
+Display* dpy(void* p) { return static_cast<Display*>(p); }
+
+std::optional<Window> find(Display* d, Window w, const char* title) {
+    char* name = nullptr;
+    if (XFetchName(d, w, &name) && name != nullptr) {
+        const bool match = std::string(name) == title;
+        XFree(name);
+        if (match) return w;
+    }
+    Window root, parent, *kids = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(d, w, &root, &parent, &kids, &n)) return std::nullopt;
+    std::optional<Window> found;
+    for (unsigned i = 0; i < n && !found; ++i) found = find(d, kids[i], title);
+    if (kids != nullptr) XFree(kids);
+    return found;
+}
+
+}  // namespace
+
+XClient::XClient() : m_dpy(XOpenDisplay(nullptr)) {}
+
+XClient::~XClient() {
+    if (m_dpy != nullptr) XCloseDisplay(dpy(m_dpy));
+}
+
+std::optional<unsigned long> XClient::find_window(const char* title) {
+    auto w = find(dpy(m_dpy), DefaultRootWindow(dpy(m_dpy)), title);
+    if (!w) return std::nullopt;
+    return static_cast<unsigned long>(*w);
+}
+
+std::optional<XClient::Shot> XClient::screenshot(unsigned long window) {
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(dpy(m_dpy), window, &a)) return std::nullopt;
+    XImage* img = XGetImage(dpy(m_dpy), window, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
+    if (img == nullptr) return std::nullopt;
+    Shot s;
+    s.w = a.width;
+    s.h = a.height;
+    s.px.resize(static_cast<std::size_t>(s.w) * s.h);
+    for (int y = 0; y < s.h; ++y) {
+        for (int x = 0; x < s.w; ++x) {
+            s.px[static_cast<std::size_t>(y) * s.w + x] = static_cast<std::uint32_t>(XGetPixel(img, x, y) & 0xFFFFFF);
+        }
+    }
+    XDestroyImage(img);
+    return s;
+}
+
+void XClient::click(unsigned long window, int x, int y) {
+    int rx = 0, ry = 0;
+    Window child;
+    XTranslateCoordinates(dpy(m_dpy), window, DefaultRootWindow(dpy(m_dpy)), x, y, &rx, &ry, &child);
+    XTestFakeMotionEvent(dpy(m_dpy), DefaultScreen(dpy(m_dpy)), rx, ry, 0);
+    XTestFakeButtonEvent(dpy(m_dpy), 1, True, 0);
+    XTestFakeButtonEvent(dpy(m_dpy), 1, False, 0);
+    XFlush(dpy(m_dpy));
+}
+
+void XClient::key(Key key) {
+    const KeySym sym = key == Key::K ? XK_k : key == Key::Escape ? XK_Escape : XK_space;
+    const KeyCode code = XKeysymToKeycode(dpy(m_dpy), sym);
+    XTestFakeKeyEvent(dpy(m_dpy), code, True, 0);
+    XTestFakeKeyEvent(dpy(m_dpy), code, False, 0);
+    XFlush(dpy(m_dpy));
+}
+
+}  // namespace vorn_test

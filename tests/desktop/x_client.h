@@ -1,0 +1,38 @@
+// A second connection to the test's X server: finds a window by its title, reads its
+// pixels, and sends real pointer and key input through XTest. Kept apart from the
+// tests because Xlib's macros clash with everything else.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace vorn_test {
+
+class XClient {
+public:
+    XClient();
+    ~XClient();
+    XClient(const XClient&) = delete;
+    XClient& operator=(const XClient&) = delete;
+    bool ok() const { return m_dpy != nullptr; }
+
+    std::optional<unsigned long> find_window(const char* title);
+
+    // The window's pixels as 0xRRGGBB, row by row.
+    struct Shot {
+        int w = 0, h = 0;
+        std::vector<std::uint32_t> px;
+        std::uint32_t at(int x, int y) const { return px[static_cast<std::size_t>(y) * w + x]; }
+    };
+    std::optional<Shot> screenshot(unsigned long window);
+
+    void click(unsigned long window, int x, int y);
+    enum class Key { K, Escape, Space };
+    void key(Key key);
+
+private:
+    void* m_dpy = nullptr;
+};
+
+}  // namespace vorn_test

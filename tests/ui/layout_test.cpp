@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -360,6 +361,32 @@ TEST(Layout, UnchangedTreeIsAnsweredFromTheCache) {
   ASSERT_TRUE(tree.compute_layout(root, space(500, 800), fn).has_value());
   EXPECT_GT(measures, 0);
   EXPECT_NE(tree.layout(leaves[7])->x, before.x);
+}
+
+TEST(Layout, OddSizesDoNotBreakTheSolver) {
+  // An infinite grid width or a zero-size row neither crashes nor gives negative boxes.
+  LayoutTree tree;
+  Style cell;
+  cell.size.height = Dimension::length(10);
+  NodeId a = tree.new_leaf(cell), b = tree.new_leaf(cell);
+  Style grid;
+  grid.display = Display::Grid;
+  grid.grid_auto_fill_min_column = 100;
+  grid.size.width = Dimension::length(std::numeric_limits<float>::infinity());
+  NodeId kids[] = {a, b};
+  NodeId root = *tree.new_with_children(grid, kids);
+  ASSERT_TRUE(tree.compute_layout(root, space(100, 100)).has_value());
+  EXPECT_EQ(tree.layout(a)->height, 10);
+  EXPECT_EQ(tree.layout(b)->y, 10);  // a non-finite width falls back to one column
+
+  LayoutTree flex;
+  Style grow;
+  grow.flex_grow = 1;
+  NodeId g = flex.new_leaf(grow);
+  NodeId gk[] = {g};
+  NodeId row = *flex.new_with_children(fixed(0, 0), gk);
+  ASSERT_TRUE(flex.compute_layout(row, space(0, 0)).has_value());
+  EXPECT_EQ(flex.layout(g)->width, 0);
 }
 
 TEST(Layout, BadNodesAreErrors) {

@@ -381,8 +381,9 @@ struct LayoutTree::Impl {
     float col_w = min_track;
     if (width) {
       if (min_track + col_gap > 0) {
-        auto fit = static_cast<std::size_t>(std::floor((*width + col_gap) / (min_track + col_gap)));
-        columns = std::max<std::size_t>(1, fit);
+        // Bounded so that a huge or non-finite width cannot ask for absurd track counts.
+        const float fit = std::floor((*width + col_gap) / (min_track + col_gap));
+        columns = std::isfinite(fit) ? static_cast<std::size_t>(std::clamp(fit, 1.0f, 4096.0f)) : 1;
       }
       col_w = std::max(0.0f, (*width - col_gap * static_cast<float>(columns - 1)) / static_cast<float>(columns));
     } else {

@@ -52,8 +52,12 @@ protected:
     bool wait_for(MediaEngine& engine, const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (std::chrono::steady_clock::now() < deadline) {
+            if (done()) {
+                // What the engine queued up to the moment it got there.
+                for (auto& e : engine.poll()) events.push_back(std::move(e));
+                return true;
+            }
             for (auto& e : engine.poll()) events.push_back(std::move(e));
-            if (done()) return true;
             std::this_thread::sleep_for(10ms);
         }
         for (auto& e : engine.poll()) events.push_back(std::move(e));

@@ -7,6 +7,8 @@ bin="$1"; seconds="$2"
 shopt -s nullglob
 targets=("$bin"/*)
 if [ "${#targets[@]}" -eq 0 ]; then echo "no fuzz targets"; exit 0; fi
+# The fuzz tree lets UBSan continue after a report; make any report fail the run.
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 pids=(); names=()

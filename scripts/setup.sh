@@ -32,9 +32,12 @@ if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
 
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${#missing[@]} Debian packages: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # sudo drops the caller's environment, so the front end is passed through
+  # env; kept configuration files never stop the install with a question.
+  apt=("${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get)
+  "${apt[@]}" update -qq
+  "${apt[@]}" install -y -qq --no-install-recommends \
+    -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold "${missing[@]}"
 else
   echo "setup: every Debian package is installed"
 fi

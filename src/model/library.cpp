@@ -1,6 +1,7 @@
 #include "sarn/model/library.h"
 
 #include <algorithm>
+#include <limits>
 
 #include <unicode/uchar.h>
 #include <unicode/locid.h>
@@ -78,7 +79,9 @@ bool Library::is_liked(std::string_view video_id) const { return contains(likes,
 bool Library::is_queued(std::string_view video_id) const { return contains(queue, video_id); }
 
 std::uint64_t Library::count_with_own(const Video& video) const {
-    return video.likes + (is_liked(video.id) ? 1 : 0);
+    // Saturates: a count delivered as the largest value must not wrap to 0.
+    const std::uint64_t own = is_liked(video.id) && video.likes != std::numeric_limits<std::uint64_t>::max() ? 1 : 0;
+    return video.likes + own;
 }
 
 std::optional<std::uint64_t> Library::dislike_count(std::string_view video_id) const {
@@ -237,8 +240,13 @@ void Library::project_history(std::vector<HistoryPair> entries) {
         if (a.second != b.second) return a.second > b.second;
         return a.first < b.first;
     });
+    // An id listed under two times keeps its newest: the list never holds
+    // an id twice.
     history.clear();
-    for (std::size_t i = 0; i < entries.size() && i < kHistoryLimit; ++i) history.push_back(std::move(entries[i].first));
+    for (HistoryPair& entry : entries) {
+        if (history.size() == kHistoryLimit) break;
+        if (!contains(history, entry.first)) history.push_back(std::move(entry.first));
+    }
 }
 
 void Library::upsert_video(Video video) {

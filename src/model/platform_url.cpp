@@ -1,6 +1,10 @@
 #include "sarn/model/platform_url.h"
 
 #include <array>
+#include <cstdint>
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 
 namespace sarn {
 
@@ -12,6 +16,29 @@ std::string_view trim_ascii(std::string_view text) {
 }
 
 namespace {
+
+// Removes white space (the Unicode White_Space property) at both ends.
+std::string_view trim_unicode(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t start = 0;
+    while (start < length) {
+        std::int32_t next = start;
+        UChar32 c;
+        U8_NEXT(bytes, next, length, c);
+        if (c < 0 || !u_isUWhiteSpace(c)) break;
+        start = next;
+    }
+    std::int32_t end = length;
+    while (end > start) {
+        std::int32_t previous = end;
+        UChar32 c;
+        U8_PREV(bytes, start, previous, c);
+        if (c < 0 || !u_isUWhiteSpace(c)) break;
+        end = previous;
+    }
+    return text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
+}
 
 // True when the bytes hold a C0 control, DEL, or a C1 control (U+0080-U+009F,
 // encoded in UTF-8 as C2 80 .. C2 9F).
@@ -30,7 +57,7 @@ bool has_control_character(std::string_view rest) {
 }  // namespace
 
 std::optional<std::string> normalize_watch_url(std::string_view text) {
-    text = trim_ascii(text);
+    text = trim_unicode(text);
     constexpr std::array<std::string_view, 3> origins = {kPlatformBareOrigin, kPlatformWwwOrigin,
                                                          kPlatformMobileOrigin};
     for (std::string_view origin : origins) {

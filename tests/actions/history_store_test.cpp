@@ -51,7 +51,8 @@ std::vector<std::string> visible_ids(const OwnerHistoryStore& store) {
 TEST(HistoryStore, FirstDispatchCreatesThePrivateFile) {
   TempDir dir;
   const auto path = OwnerHistoryStore::history_path(dir.path(), kOwner);
-  EXPECT_EQ(path.filename().string().size(), 64u + std::string(".automerge").size());
+  // BLAKE3 of the owner's bytes, as b3sum prints it.
+  EXPECT_EQ(path.filename(), "762e97caff1141fa79ae078f2905b950cba825c60bd44a90ec415bbc0581dc5b.automerge");
   EXPECT_EQ(path.parent_path(), dir.path() / "vorn/sarn/history");
   {
     auto store = OwnerHistoryStore::open_in(dir.path(), kOwner);
@@ -67,6 +68,10 @@ TEST(HistoryStore, FirstDispatchCreatesThePrivateFile) {
   EXPECT_EQ(mode_of(path), 0600u);
   EXPECT_EQ(mode_of(path.parent_path()), 0700u);
   auto reopened = OwnerHistoryStore::open_in(dir.path(), kOwner);
+  // Every persist sets the folder back to owner-only.
+  ASSERT_EQ(::chmod(path.parent_path().c_str(), 0755), 0);
+  ASSERT_TRUE(reopened.persist());
+  EXPECT_EQ(mode_of(path.parent_path()), 0700u);
   EXPECT_FALSE(reopened.recovery_required());
   EXPECT_EQ(visible_ids(reopened), std::vector<std::string>{"abc"});
   EXPECT_TRUE(reopened.legacy_migration_done());
@@ -368,10 +373,15 @@ TEST(HistoryStore, CompactionKeepsTheNewestFiftyTheClearAndTheMarker) {
   ASSERT_TRUE(store.compact());
   auto ids = visible_ids(store);
   ASSERT_EQ(ids.size(), 50u);
-  EXPECT_EQ(ids[0], "v78");  // 10070, tie with v79 broken by id
+  EXPECT_EQ(ids[0], "v78");  // 10069, tie with v79 broken by id
   EXPECT_EQ(ids[1], "v79");
   EXPECT_EQ(ids[49], "v30");
   EXPECT_EQ(sarn_test::keys_at(store.document(), "owner_history/entries").size(), 50u);
+  // Each kept entry is the record it was: time and mutation id unchanged.
+  auto kept = entries_after_clear(store.document(), *owner_history_map(store.document()), Removals::Include);
+  ASSERT_EQ(kept.size(), 50u);
+  EXPECT_EQ(kept[0].record, (HistoryEntryRecord{true, 10069, fmt::format("{}:watch:v78:10069", kOwner)}));
+  EXPECT_EQ(kept[49].record, (HistoryEntryRecord{true, 10030, fmt::format("{}:watch:v30:10030", kOwner)}));
   EXPECT_EQ(str_at(store.document(), "owner_history/clears/compacted-clear:100"), "100");
   EXPECT_EQ(sarn_test::keys_at(store.document(), "owner_history/clears").size(), 1u);
   EXPECT_TRUE(store.legacy_migration_done());
@@ -416,6 +426,54 @@ TEST(HistoryStore, DispatchCompactsOnceTheDocumentGrowsPastTheThreshold) {
   EXPECT_LT(ids.size(), 90u);
   EXPECT_GE(ids.size(), 50u);
   EXPECT_EQ(ids.front(), "v089");
+}
+
+TEST(HistoryStore, FailedFirstPersistLeavesAnEmptyDocument) {
+  TempDir dir;
+  auto store = OwnerHistoryStore::open_in(dir.path(), kOwner);
+  ASSERT_FALSE(store.recovery_required());
+  const auto path = *store.path();
+  std::filesystem::create_directories(path / "blocker");
+  vorn_log::CaptureSink sink;
+  vorn_ui::bound_dispatch::DispatchState state;
+  EXPECT_FALSE(store.dispatch(state, watch("lost", 1)));
+  EXPECT_TRUE(sink.with_message("could not restore owner history after persistence failure").empty());
+  EXPECT_TRUE(store.document().heads().empty());
+  EXPECT_FALSE(owner_history_map(store.document()));
+}
+
+TEST(HistoryStore, FailedPersistAfterCompactionRestoresTheUncompactedDocument) {
+  TempDir dir;
+  const auto path = seeded_file(dir);
+  auto store = OwnerHistoryStore::open_in(dir.path(), kOwner);
+  // Past the threshold, so that the next dispatch compacts (which drops
+  // everything outside the history, the padding included).
+  std::vector<std::uint8_t> padding(kHistoryCompactionThreshold);
+  std::mt19937 fill(9);
+  for (auto& b : padding) b = static_cast<std::uint8_t>(fill());
+  ASSERT_TRUE(store.document().put(automerge::ObjId::root(), "padding", automerge::Value::bytes(std::move(padding))));
+  store.document().commit();
+  const auto heads = store.document().heads();
+  const auto saved = store.document().save();
+
+  std::filesystem::remove(path);
+  std::filesystem::create_directories(path / "blocker");
+  vorn_log::CaptureSink sink;
+  vorn_ui::bound_dispatch::DispatchState state;
+  EXPECT_FALSE(store.dispatch(state, watch("lost", 300)));
+  EXPECT_EQ(sink.with_message("could not persist owner-local Sarn history").size(), 1u);
+  EXPECT_TRUE(sink.with_message("could not compact owner-local Sarn history").empty());
+  EXPECT_EQ(store.document().heads(), heads);
+  EXPECT_EQ(store.document().save(), saved);
+  EXPECT_EQ(visible_ids(store), std::vector<std::string>{"seed"});
+
+  // Once the file can land, the same dispatch compacts and persists.
+  std::filesystem::remove_all(path);
+  ASSERT_TRUE(store.dispatch(state, watch("kept", 400)));
+  EXPECT_FALSE(store.document().get(automerge::ObjId::root(), "padding").value());
+  EXPECT_LT(std::filesystem::file_size(path), kHistoryCompactionThreshold);
+  auto reopened = OwnerHistoryStore::open_in(dir.path(), kOwner);
+  EXPECT_EQ(visible_ids(reopened), (std::vector<std::string>{"kept", "seed"}));
 }
 
 TEST(HistoryStore, SecondInstanceRunsWithoutWriting) {

@@ -242,6 +242,17 @@ TEST(OwnerHistoryDocument, EntriesAfterTheLatestClear) {
             (std::vector<std::string>{"a", "b", "removed", "after"}));
 }
 
+TEST(OwnerHistoryDocument, UnencodableEntryIsRefusedWithTheEncodersText) {
+  automerge::Document doc;
+  auto refused = apply_owner_history_action(OwnerHistoryAction::set_entry("v", 1, true, "m\xff"), doc);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().kind(), vorn_actions::ActionErrorKind::Message);
+  const std::string prefix = "could not encode owner history entry: ";
+  EXPECT_TRUE(refused.error().text().starts_with(prefix)) << refused.error().text();
+  EXPECT_GT(refused.error().text().size(), prefix.size());
+  EXPECT_FALSE(item_at(doc, "owner_history/entries/v"));
+}
+
 TEST(OwnerHistoryDocument, RefusedApplyIsRolledBack) {
   // The maps are created, then the put of a key that is not UTF-8 fails: the
   // executor must drop the maps too.

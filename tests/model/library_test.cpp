@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace sarn {
 namespace {
 
@@ -111,6 +113,30 @@ TEST(Library, ProjectHistorySortsByTimeThenIdAndKeepsFifty) {
     ASSERT_EQ(library.history.size(), 50u);
     EXPECT_EQ(library.history.front(), "v59");
     EXPECT_EQ(library.history.back(), "v10");
+
+    // The same id under two watch times is listed once, at its newest time,
+    // and the bound counts distinct ids.
+    struct Row {
+        std::vector<HistoryPair> entries;
+        std::vector<std::string> expected;
+    };
+    const Row rows[] = {
+        {{{"a", 1}, {"b", 2}, {"a", 3}}, {"a", "b"}},
+        {{{"a", 7}, {"a", 7}}, {"a"}},
+        {{}, {}},
+    };
+    for (const Row& row : rows) {
+        library.project_history(row.entries);
+        EXPECT_EQ(library.history, row.expected);
+    }
+    std::vector<HistoryPair> doubled;
+    for (int i = 0; i < 60; ++i) {
+        doubled.emplace_back("v" + std::to_string(i), static_cast<std::uint64_t>(2 * i + 1));
+        doubled.emplace_back("v" + std::to_string(i), static_cast<std::uint64_t>(2 * i));
+    }
+    library.project_history(doubled);
+    ASSERT_EQ(library.history.size(), 50u);
+    EXPECT_EQ(library.history.back(), "v10");
 }
 
 TEST(Library, ToggleLikeMovesAnEntryToTheEnd) {
@@ -124,6 +150,8 @@ TEST(Library, ToggleLikeMovesAnEntryToTheEnd) {
     Video video = make_video("b");
     video.likes = 4;
     EXPECT_EQ(library.count_with_own(video), 5u);
+    video.likes = std::numeric_limits<std::uint64_t>::max();  // a count from the network
+    EXPECT_EQ(library.count_with_own(video), std::numeric_limits<std::uint64_t>::max());
 }
 
 TEST(Library, SubscriptionsMatchIdsHandlesAndAddressesOfKnownChannels) {

@@ -25,6 +25,12 @@ TEST(NormalizeWatchUrl, AcceptsTheThreeOriginsAndRefusesTheRest) {
         {"http://youtube.com/watch", std::nullopt},
         {"https://youtube.com.evil/x", std::nullopt},
         {"", std::nullopt},
+        // White space is trimmed by its Unicode property, not only ASCII.
+        {"\xc2\xa0https://youtube.com/x\xe2\x80\x83", "https://youtube.com/x"},  // NBSP, em space
+        {"https://youtube.com/x\xc2\x85", "https://youtube.com/x"},               // NEL, trailing
+        {"\xe3\x80\x80https://www.youtube.com/@h\n", "https://youtube.com/@h"},    // ideographic space
+        {"https://youtube.com/x\xe2\x80\x8b", "https://youtube.com/x\xe2\x80\x8b"},  // zero-width space stays
+        {"\xc2\xa0\xe2\x80\x83", std::nullopt},
     };
     for (const Row& row : rows) EXPECT_EQ(normalize_watch_url(row.input), row.expected) << row.input;
 }

@@ -13,8 +13,9 @@ inline constexpr std::string_view kPlatformMobileOrigin = "https://m.youtube.com
 
 // Canonical form of an address under one of the platform's three web origins
 // (bare, "www.", "m."): the bare origin followed by the rest. None when the
-// text (trimmed) starts with no such origin, or the rest is empty, longer
-// than 232 bytes or holds a control character (U+0000-U+001F, U+007F-U+009F).
+// text (trimmed of Unicode white space) starts with no such origin, or the
+// rest is empty, longer than 232 bytes or holds a control character
+// (U+0000-U+001F, U+007F-U+009F).
 std::optional<std::string> normalize_watch_url(std::string_view text);
 
 // Removes ASCII white space at both ends.

@@ -192,8 +192,26 @@ OwnerHistoryStore OwnerHistoryStore::open_in(const std::optional<std::filesystem
   if (!local_data_dir) return store;
   const auto path = history_path(*local_data_dir, owner);
 
+  // The lock is taken before the file is read: an instance that read first
+  // could miss a change another instance saved between that read and its
+  // lock, and would later overwrite that change with its older copy.
+  int lock_fd = -1;
+  bool held_elsewhere = false;
+  auto lock = take_lock(path);
+  if (!lock) {
+    log(vorn_log::Level::Warn, "could not lock owner history store; another instance may overwrite it",
+        {{"path", path.string()}, {"error", lock.error().to_string()}});
+  } else if (*lock < 0) {
+    held_elsewhere = true;
+    log(vorn_log::Level::Warn, "owner history store is in use by another running instance; history will not be saved",
+        {{"path", path.string()}});
+  } else {
+    lock_fd = *lock;
+  }
+
   auto recovery = [&](std::string_view message, const HistoryIoError& error) {
     log(vorn_log::Level::Warn, message, {{"path", path.string()}, {"error", error.to_string()}});
+    if (lock_fd >= 0) ::close(lock_fd);
     OwnerHistoryStore failed;
     failed.m_recovery_required = true;
     return failed;
@@ -215,18 +233,8 @@ OwnerHistoryStore OwnerHistoryStore::open_in(const std::optional<std::filesystem
     store.m_document = std::move(*document);
   }
   store.m_path = path;
-
-  auto lock = take_lock(path);
-  if (!lock) {
-    log(vorn_log::Level::Warn, "could not lock owner history store; another instance may overwrite it",
-        {{"path", path.string()}, {"error", lock.error().to_string()}});
-  } else if (*lock < 0) {
-    store.m_held_elsewhere = true;
-    log(vorn_log::Level::Warn, "owner history store is in use by another running instance; history will not be saved",
-        {{"path", path.string()}});
-  } else {
-    store.m_lock_fd = *lock;
-  }
+  store.m_lock_fd = lock_fd;
+  store.m_held_elsewhere = held_elsewhere;
   return store;
 }
 

@@ -140,6 +140,22 @@ TEST(Rendering, TextMeasuresTheSameEveryTime) {
   EXPECT_EQ(text.measure("", 14).width, 0);
 }
 
+TEST(Rendering, OtherScriptsAndEmojiFallBackToPackagedFonts) {
+  TextRenderer text;
+  // Full-width ideographs advance one em each (no missing-glyph boxes).
+  EXPECT_DOUBLE_EQ(text.measure("東京", 20).width, 40);
+  Scene scene;
+  text.draw_text(scene, Affine::identity(), "😀", 20, Color::white(), Point{2, 2});
+  auto img = render(scene, 40, 30);
+  int yellow = 0;
+  for (std::uint32_t y = 0; y < 30; ++y)
+    for (std::uint32_t x = 0; x < 40; ++x) {
+      const std::uint32_t p = img.rgba_at(x, y);
+      yellow += (p >> 24) > 150 && ((p >> 16) & 0xff) > 100 && ((p >> 8) & 0xff) < 80;
+    }
+  EXPECT_GT(yellow, 20);  // drawn in the emoji's own colours, not the text colour
+}
+
 TEST(Rendering, DrawnTextLeavesInk) {
   TextRenderer text;
   Scene scene;

@@ -11,6 +11,8 @@
 namespace vorn_ui {
 namespace {
 
+// Latin, Greek and Cyrillic come from DejaVu Sans; fontconfig falls back to
+// the packaged Droid Sans Fallback (CJK) and Noto Color Emoji for the rest.
 constexpr const char* kFontFamily = "DejaVu Sans";
 constexpr std::size_t kCacheGeneration = 4096;  // layouts kept per cache generation
 

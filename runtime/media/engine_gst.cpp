@@ -510,7 +510,9 @@ struct MediaEngine::Impl {
                     // only a state that matches what the caller wants is taken.
                     if (new_state == GST_STATE_PLAYING && wants_playing) {
                         set_state_locked(PlaybackState::Playing);
-                    } else if (new_state == GST_STATE_PAUSED && !wants_playing) {
+                    } else if (new_state == GST_STATE_PAUSED && !wants_playing && state != PlaybackState::Loading) {
+                        // (A stream still loading becomes Paused on ASYNC_DONE, once
+                        // its first picture and its duration are there.)
                         set_state_locked(PlaybackState::Paused);
                     }
                 }

@@ -1,4 +1,5 @@
 #include "sarn/model/library.h"
+#include "sarn/model/platform_url.h"
 
 #include <gtest/gtest.h>
 
@@ -157,9 +158,13 @@ TEST(Library, ToggleLikeMovesAnEntryToTheEnd) {
 TEST(Library, SubscriptionsMatchIdsHandlesAndAddressesOfKnownChannels) {
     Library library;
     library.channels.push_back(Channel{"UC1", "One", "/@one", 0, false, "", "UC1", "", ""});
-    library.subscriptions = {"https://www.youtube.com/@one"};
+    library.subscriptions = {"https://youtube.com/@one"};
     EXPECT_TRUE(library.is_subscribed("UC1"));
-    EXPECT_EQ(library.find_subscription("UC1"), "https://www.youtube.com/@one");
+    EXPECT_EQ(library.find_subscription("UC1"), "https://youtube.com/@one");
+    // An address imported from another device is stored normalised; it must
+    // still match the channel it names.
+    library.subscriptions = {*normalize_watch_url("https://www.youtube.com/@one")};
+    EXPECT_TRUE(library.is_subscribed("UC1"));
 
     Library without_channel;
     without_channel.subscriptions = library.subscriptions;
@@ -177,7 +182,7 @@ TEST(Library, SubscriptionUrlForEachKindOfEntry) {
     library.channels.push_back(Channel{"UC1", "One", "//@one", 0, false, "", "UC1", "", ""});
     library.channels.push_back(Channel{"UC2", "Two", "https://m.youtube.com/@two", 0, false, "", "UC2", "", ""});
     library.channels.push_back(Channel{"UC3", "Three", "https://example.com/@three", 0, false, "", "UC3", "", ""});
-    EXPECT_EQ(library.subscription_url("UC1"), "https://www.youtube.com/@one");
+    EXPECT_EQ(library.subscription_url("UC1"), "https://youtube.com/@one");
     EXPECT_EQ(library.subscription_url("UC2"), "https://youtube.com/@two");
     EXPECT_EQ(library.subscription_url("UC3"), std::nullopt);
     EXPECT_EQ(library.subscription_url("https://www.youtube.com/@four"), "https://youtube.com/@four");

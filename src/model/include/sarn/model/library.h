@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "sarn/model/platform_url.h"
 #include "sarn/model/records.h"
 #include "sarn/model/route.h"
 #include "sarn/model/settings.h"
@@ -19,8 +20,10 @@ namespace sarn {
 
 inline constexpr std::size_t kHistoryLimit = 50;
 inline constexpr std::size_t kNoticeLimit = 8;
-// The platform's web-address prefix: https scheme, main host, one slash.
-inline constexpr std::string_view kPlatformWebPrefix = "https://www.youtube.com/";
+// The platform's web-address prefix: https scheme, main host, one slash. The
+// main host is the bare one, so that addresses normalised from any of the
+// platform's origins (as device sync stores them) match known channels.
+inline constexpr std::string_view kPlatformWebPrefix = kPlatformBareOrigin;
 
 struct BackendStatus {
     std::string text = "sample data";

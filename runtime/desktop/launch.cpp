@@ -167,6 +167,8 @@ private:
     }
 
     void deliver(const Event& event) {
+        // Hover follows pointer moves only: a pointer that left the window moves far away.
+        if (std::holds_alternative<PointerLeaveEvent>(event)) deliver(PointerMoveEvent{Point{-1e6, -1e6}});
         widget::EventContext cx(m_modifiers, m_state, scale(), m_tree);
         if (const auto* key = std::get_if<KeyEvent>(&event)) {
             m_modifiers = key->modifiers;
@@ -263,8 +265,9 @@ private:
 
         // 2. build_layout, only when the structure changed
         if (m_root.take_structure_dirty() || m_rebuild) {
-            m_tree = layout::LayoutTree();
+            m_tree.clear();
             m_registry.clear();
+            m_env.viewport = view;
             m_focused = nullptr;
             widget::LayoutContext cx{m_tree, m_registry, m_env};
             auto nodes = widget::build_root_layout(m_root, cx, view);
@@ -276,6 +279,7 @@ private:
         }
         // 3. solve, when the viewport or a measurement changed
         if (m_resized || view != m_solved_view) {
+            m_env.viewport = view;
             layout::Style top;
             top.size = {layout::Dimension::length(static_cast<float>(view.width)),
                         layout::Dimension::length(static_cast<float>(view.height))};
@@ -319,12 +323,10 @@ private:
         widget::PresenceContext presence;
         presence.clip = Rect{0, 0, view.width, view.height};
         m_root.draw_with_presence(m_scene, Affine::scale(scale()), dc, presence);
-        auto image = m_renderer->render_resilient(m_scene, m_env.theme.background);
-        if (!image) {
-            vorn_log::warn(kLog, "drawing failed", {{"error", image.error().message}});
-            return;
-        }
-        m_window.present(image->rgba.data(), image->width, image->height);
+        m_renderer->render_into(m_scene, m_env.theme.background);
+        const auto pixels = m_renderer->argb32_pixels();
+        if (pixels.size() < m_renderer->stride() * ph) return;
+        m_window.present(pixels.data(), m_renderer->stride(), pw, ph);
     }
 
     // A player host that asks for the full screen gets it.

@@ -44,8 +44,9 @@ public:
     // Physical pixels of the drawable area, and physical pixels per logical pixel.
     virtual std::pair<std::uint32_t, std::uint32_t> pixel_size() const = 0;
     virtual float scale() const = 0;
-    // Shows straight-alpha RGBA pixels of pixel_size().
-    virtual bool present(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height) = 0;
+    // Shows premultiplied native 0xAARRGGBB pixels (rows of `stride` bytes).
+    virtual bool present(const std::uint8_t* argb32, std::size_t stride, std::uint32_t width,
+                         std::uint32_t height) = 0;
     virtual void set_cursor(CursorShape shape) = 0;
     virtual void set_fullscreen(bool on) = 0;
     virtual void set_title(const std::string& title) = 0;

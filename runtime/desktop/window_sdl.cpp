@@ -221,13 +221,15 @@ public:
 
     float scale() const override { return system_ratio() * m_user_scale; }
 
-    bool present(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height) override {
+    bool present(const std::uint8_t* argb32, std::size_t stride, std::uint32_t width,
+                 std::uint32_t height) override {
         SDL_Surface* surface = SDL_GetWindowSurface(m_window);
         if (surface == nullptr) return false;
         const int w = std::min(static_cast<int>(width), surface->w);
         const int h = std::min(static_cast<int>(height), surface->h);
         if (SDL_MUSTLOCK(surface)) SDL_LockSurface(surface);
-        const int rc = SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_ABGR8888, rgba, static_cast<int>(width) * 4,
+        // The window's surface is normally the same 32-bit layout, which is a plain copy.
+        const int rc = SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_ARGB8888, argb32, static_cast<int>(stride),
                                          surface->format->format, surface->pixels, surface->pitch);
         if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
         return rc == 0 && SDL_UpdateWindowSurface(m_window) == 0;

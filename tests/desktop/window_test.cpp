@@ -199,7 +199,13 @@ TEST(Launch, OpensDrawsWakesTakesInputAndQuits) {
                                near(s->at(199, 299), 0xE6281E) && near(s->at(200, 0), 0x1428DC);
                 if (!found.halves) found.note = "first shot: " + std::to_string(s->w) + "x" + std::to_string(s->h);
             }
-            // Nothing asks for frames now: the loop sleeps.
+            // Nothing asks for frames now: once the window system's own start-up events
+            // are through, the loop sleeps.
+            for (int settle = 0; settle < 10; ++settle) {
+                const int before = shared.syncs.load();
+                std::this_thread::sleep_for(200ms);
+                if (shared.syncs.load() == before) break;
+            }
             const int syncs = shared.syncs.load();
             std::this_thread::sleep_for(400ms);
             found.slept = shared.syncs.load() == syncs;

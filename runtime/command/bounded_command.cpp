@@ -1,4 +1,5 @@
 #include "bounded_command/bounded_command.h"
+#include "unique_fd/unique_fd.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -28,34 +29,7 @@ using Clock = std::chrono::steady_clock;
 // could be opened for it.
 constexpr int kFallbackTickMs = 20;
 
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    Fd(Fd&& other) noexcept : m_fd(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-    ~Fd() { reset(); }
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    int release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void reset(int fd = -1) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = fd;
-    }
-
-private:
-    int m_fd = -1;
-};
+using Fd = unique_fd::UniqueFd;
 
 std::string errno_text(int error) { return std::strerror(error); }
 

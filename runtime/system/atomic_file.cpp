@@ -1,4 +1,5 @@
 #include "atomic_file/atomic_file.h"
+#include "unique_fd/unique_fd.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -18,27 +19,7 @@ namespace {
 
 std::error_code last_error() { return {errno, std::generic_category()}; }
 
-class Fd {
- public:
-  explicit Fd(int fd) : m_fd(fd) {}
-  ~Fd() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return m_fd; }
-  // Closes now and reports the close error (some file systems report write
-  // errors only here).
-  std::error_code close() {
-    int fd = m_fd;
-    m_fd = -1;
-    if (fd >= 0 && ::close(fd) != 0) return last_error();
-    return {};
-  }
-
- private:
-  int m_fd;
-};
+using Fd = unique_fd::UniqueFd;
 
 std::string random_suffix() {
   std::array<std::uint8_t, 8> bytes{};

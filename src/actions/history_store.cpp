@@ -16,6 +16,7 @@
 #include "sarn/actions/application.h"
 #include "vorn_actions/context.h"
 #include "vorn_log/log.h"
+#include "unique_fd/unique_fd.h"
 
 namespace sarn {
 
@@ -34,19 +35,7 @@ void log(vorn_log::Level level, std::string_view message, std::vector<Field> fie
 
 HistoryIoError last_error() { return HistoryIoError::system({errno, std::generic_category()}); }
 
-class Fd {
- public:
-  explicit Fd(int fd) : m_fd(fd) {}
-  ~Fd() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
+using Fd = unique_fd::UniqueFd;
 
 bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 

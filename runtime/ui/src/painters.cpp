@@ -1,19 +1,14 @@
 #include "vorn_ui/painters.h"
 
+#include "fnv1a.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace vorn_ui {
 namespace {
 
-std::uint32_t fnv1a(std::string_view s) {
-  std::uint32_t h = 0x811c9dc5u;
-  for (unsigned char c : s) {
-    h ^= c;
-    h *= 0x01000193u;
-  }
-  return h;
-}
+using detail::fnv1a;
 
 Color hsl(float h, float s, float l) {
   const float c = (1 - std::abs(2 * l - 1)) * s;

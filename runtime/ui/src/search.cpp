@@ -1,5 +1,7 @@
 #include "vorn_ui/search.h"
 
+#include "fnv1a.h"
+
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
@@ -13,14 +15,7 @@ namespace {
 
 constexpr std::string_view kActionPrefix = "\x01" "action";
 
-std::uint32_t fnv1a(std::string_view s) {
-  std::uint32_t h = 0x811c9dc5u;
-  for (unsigned char c : s) {
-    h ^= c;
-    h *= 0x01000193u;
-  }
-  return h;
-}
+using detail::fnv1a;
 
 // Byte offsets of the code points of a UTF-8 word (plus its end).
 std::vector<std::size_t> code_point_offsets(std::string_view word) {

@@ -12,6 +12,9 @@ namespace json_reader {
 // surrogates, nothing above U+10FFFF).
 bool is_valid_utf8(std::string_view text);
 
+// Appends one code point (at most U+10FFFF) encoded as UTF-8.
+void append_utf8(std::string& out, char32_t code_point);
+
 // `text` with every maximal invalid UTF-8 subsequence replaced by U+FFFD.
 std::string lossy_utf8(std::string_view text);
 

@@ -141,6 +141,30 @@ std::vector<Video> videos_from_result(const Json& result, std::string_view categ
     return videos;
 }
 
+namespace {
+
+// The address of the largest sized entry (by width, then height; the later
+// of equal ones) whose size `fits`; empty when none does.
+template <typename Fits>
+std::string largest_thumbnail(const Json& thumbnails, Fits fits) {
+    std::pair<std::uint64_t, std::uint64_t> best{0, 0};
+    bool found = false;
+    std::string url;
+    for (const Json& thumb : thumbnails) {
+        const std::uint64_t w = json_read::count(thumb, "width");
+        const std::uint64_t h = json_read::count(thumb, "height");
+        if (w == 0 || h == 0 || !fits(w, h)) continue;
+        if (!found || std::pair{w, h} >= best) {
+            best = {w, h};
+            url = json_read::text(thumb, "url");
+            found = true;
+        }
+    }
+    return url;
+}
+
+}  // namespace
+
 CatalogPage::Channel channel_from_result(const Json& result, std::int64_t today) {
     Channel channel;
     channel.id = json_read::first_text(result, {"channel_id", "id"});
@@ -166,36 +190,16 @@ CatalogPage::Channel channel_from_result(const Json& result, std::int64_t today)
             }
         }
         if (channel.banner_url.empty()) {
-            std::pair<std::uint64_t, std::uint64_t> best{0, 0};
-            bool found = false;
-            for (const Json& thumb : *thumbnails) {
-                const std::uint64_t w = json_read::count(thumb, "width");
-                const std::uint64_t h = json_read::count(thumb, "height");
-                if (w == 0 || h == 0) continue;
-                if (static_cast<double>(w) / static_cast<double>(h) < 3.0) continue;
-                if (!found || std::pair{w, h} >= best) {
-                    best = {w, h};
-                    channel.banner_url = json_read::text(thumb, "url");
-                    found = true;
-                }
-            }
+            channel.banner_url = largest_thumbnail(*thumbnails, [](std::uint64_t w, std::uint64_t h) {
+                return static_cast<double>(w) / static_cast<double>(h) >= 3.0;
+            });
         }
         if (channel.avatar_url.empty()) {
-            std::pair<std::uint64_t, std::uint64_t> best{0, 0};
-            bool found = false;
-            for (const Json& thumb : *thumbnails) {
-                const std::uint64_t w = json_read::count(thumb, "width");
-                const std::uint64_t h = json_read::count(thumb, "height");
-                if (w == 0 || h == 0) continue;
+            channel.avatar_url = largest_thumbnail(*thumbnails, [](std::uint64_t w, std::uint64_t h) {
                 const std::uint64_t slack = std::max<std::uint64_t>(w / 4, 1);
                 const std::uint64_t gap = w > h ? w - h : h - w;
-                if (gap > slack) continue;
-                if (!found || std::pair{w, h} >= best) {
-                    best = {w, h};
-                    channel.avatar_url = json_read::text(thumb, "url");
-                    found = true;
-                }
-            }
+                return gap <= slack;
+            });
         }
     }
 

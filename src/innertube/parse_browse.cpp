@@ -81,6 +81,15 @@ Channel channel_header(Element doc) {
     return c;
 }
 
+// Why a browse answer holds no page: its alert, else its API error, else
+// `fallback`.
+std::string browse_failure(Element doc, std::string_view fallback) {
+    std::string message = alert_error(doc);
+    if (message.empty()) message = error_of(doc);
+    if (message.empty()) message = std::string(fallback);
+    return message;
+}
+
 }  // namespace
 
 ParseResult<ChannelPage> parse_channel(std::string_view body) {
@@ -88,10 +97,7 @@ ParseResult<ChannelPage> parse_channel(std::string_view body) {
     if (!root) return std::unexpected(root.error());
     Element doc = *root;
     if (!has_browse_contents(doc)) {
-        std::string message = alert_error(doc);
-        if (message.empty()) message = error_of(doc);
-        if (message.empty()) message = "no channel page in the answer";
-        return std::unexpected(message);
+        return std::unexpected(browse_failure(doc, "no channel page in the answer"));
     }
     ChannelPage page;
     page.channel = channel_header(doc);
@@ -113,10 +119,7 @@ ParseResult<PlaylistPage> parse_playlist(std::string_view body, std::string_view
     if (!root) return std::unexpected(root.error());
     Element doc = *root;
     if (!has_browse_contents(doc)) {
-        std::string message = alert_error(doc);
-        if (message.empty()) message = error_of(doc);
-        if (message.empty()) message = "no playlist in the answer";
-        return std::unexpected(message);
+        return std::unexpected(browse_failure(doc, "no playlist in the answer"));
     }
 
     PlaylistPage page;

@@ -4,6 +4,7 @@
 
 #include "sarn/actions/owner_history.h"
 #include "sarn/actions/owner_identity.h"
+#include "sarn/model/settings.h"
 
 namespace sarn {
 
@@ -31,10 +32,6 @@ Result put_in(automerge::Document& doc, automerge::ObjId root, std::string_view 
   auto map = ensure_child_map(doc, root, child);
   if (!map) return std::unexpected(map.error());
   return put(doc, *map, key, value);
-}
-
-bool accepted_quality(std::string_view quality) {
-  return quality == "1080p" || quality == "720p" || quality == "480p" || quality == "auto";
 }
 
 }  // namespace
@@ -69,7 +66,7 @@ std::expected<void, ActionError> apply_shared_action(const SarnAction& action, a
     return std::unexpected(ActionError::message(std::string(kRefusedActionText)));
   }
   // 2. The quality check.
-  if (const auto* q = std::get_if<action::SetPreferredQuality>(&action); q && !accepted_quality(q->quality)) {
+  if (const auto* q = std::get_if<action::SetPreferredQuality>(&action); q && !is_accepted_quality(q->quality)) {
     return std::unexpected(ActionError::message(fmt::format("unsupported preferred quality: {}", q->quality)));
   }
   // 3. The root map.

@@ -200,6 +200,15 @@ TEST_F(LiveBackendRoad, RetiredTrendingFailsCleanlyWithoutRetries) {
     EXPECT_EQ(platform.requests(), 1);  // a 400 is final
 }
 
+TEST_F(LiveBackendRoad, CallsShareOneKeptConnection) {
+    platform.answer("search:again", project_fixture("search-mixed.json"));
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(backend->search("again").has_value());
+    auto ports = platform.client_ports();
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[1], ports[0]);
+    EXPECT_EQ(ports[2], ports[0]);
+}
+
 TEST_F(LiveBackendRoad, ServerErrorsAreRetriedAtMostTwice) {
     platform.answer("search:retry", project_fixture("search-mixed.json"));
     platform.fail_next(2, 503);

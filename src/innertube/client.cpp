@@ -150,7 +150,7 @@ ParseResult<std::string> Client::resolve_channel(std::string_view handle_or_addr
         std::string_view handle = handle_or_address;
         if (handle.starts_with("@")) handle.remove_prefix(1);
         if (handle.empty()) return std::unexpected(std::string("empty channel handle"));
-        address = fmt::format("{}/@{}", kPlatformOrigin, handle);
+        address = handle_page_url(handle);
     }
     auto body = call("navigation/resolve_url", members({{"url", address}}));
     if (!body) return std::unexpected(body.error());

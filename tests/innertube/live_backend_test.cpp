@@ -176,6 +176,14 @@ TEST_F(LiveBackendRoad, ChannelByIdHandleAndAddress) {
     EXPECT_EQ(unknown.error(), "channel: HTTP 404: Requested entity was not found.");
 }
 
+TEST_F(LiveBackendRoad, HandleGoesIntoTheResolvedAddressEncoded) {
+    auto page = backend->channel("@a&b#c");
+    ASSERT_FALSE(page.has_value());
+    auto sent = platform.bodies();
+    ASSERT_EQ(sent.size(), 1u);  // the unresolvable handle ends the query
+    EXPECT_EQ(sent[0]["url"], "https://www.youtube.com/@a%26b%23c");
+}
+
 TEST_F(LiveBackendRoad, PlaylistThroughItsOwnOperationOnly) {
     if (!have_recordings()) GTEST_SKIP() << "recorded answers not present";
     auto answer = backend->fetch_playlist("PL8dPuuaLjXtOAKed_MxxWBNaPno5h3Zs8");

@@ -1,6 +1,8 @@
 #include "sarn/backend/extras.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <limits>
 
 #include <fmt/format.h>
@@ -100,8 +102,13 @@ std::optional<std::int64_t> branding_entry_score(const Json& entry) {
 }
 
 std::string crowd_thumbnail_url(std::string_view thumbnails_base, std::string_view video_id, double time) {
+    // The shortest text that reads back as the same number, never in
+    // exponent form: 12.5, 30, 100000000000000000000, 0.0000001.
+    std::array<char, 400> digits{};
+    const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), time, std::chars_format::fixed);
+    const std::string_view time_text(digits.data(), written.ec == std::errc() ? written.ptr - digits.data() : 0);
     return fmt::format("{}/api/v1/getThumbnail?videoID={}&time={}", thumbnails_base, http::percent_encode(video_id),
-                       time);
+                       time_text);
 }
 
 Branding branding_from_json(const Json& body, std::string_view thumbnails_base, std::string_view video_id) {

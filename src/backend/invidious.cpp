@@ -6,7 +6,6 @@
 
 #include "sarn/backend/text.h"
 #include "sarn/http/client.h"
-#include "sarn/model/platform_url.h"
 
 namespace sarn {
 
@@ -37,7 +36,7 @@ std::vector<std::string> invidious_instances_from(std::optional<std::string_view
         std::string_view rest = text;
         while (true) {
             const std::size_t comma = rest.find(',');
-            const std::string_view piece = trim_ascii(rest.substr(0, comma));
+            const std::string_view piece = trim_white_space(rest.substr(0, comma));
             if (!piece.empty()) instances.emplace_back(piece);
             if (comma == std::string_view::npos) break;
             rest.remove_prefix(comma + 1);

@@ -68,19 +68,6 @@ std::expected<Client, std::string> Client::create(ClientConfig config) {
     return Client(std::move(config), std::move(*http));
 }
 
-std::expected<http::Response, http::Error> Client::attempt(const http::Request& request,
-                                                           std::chrono::milliseconds budget, bool first) {
-    // The kept client carries the whole budget; a retry gets a client of its
-    // own whose time-out is what is left, so that a call never outlives its
-    // budget.
-    if (first && budget >= m_config.call_budget) return m_http.send(request);
-    http::ClientOptions options = m_http.options();
-    options.timeout = budget;
-    auto client = http::Client::create(std::move(options));
-    if (!client) return std::unexpected(client.error());
-    return client->send(request);
-}
-
 std::expected<std::string, std::string> Client::call(std::string_view endpoint, std::string_view request_members) {
     Json body = Json::parse(request_members, nullptr, false);
     if (!body.is_object()) return std::unexpected(std::string("request members are not a JSON object"));
@@ -118,7 +105,10 @@ std::expected<std::string, std::string> Client::call(std::string_view endpoint, 
         }
         auto budget = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (budget < kMinimumAttempt && attempt_no > 0) break;
-        auto response = attempt(request, budget, attempt_no == 0);
+        // Every attempt goes through the one kept client (its connection is
+        // reused) with what is left of the budget as its time-out.
+        request.timeout = budget;
+        auto response = m_http.send(request);
         if (!response) {
             last_error = response.error().message;
             if (!retryable_error(response.error())) return std::unexpected(last_error);
@@ -160,7 +150,7 @@ ParseResult<std::string> Client::resolve_channel(std::string_view handle_or_addr
         std::string_view handle = handle_or_address;
         if (handle.starts_with("@")) handle.remove_prefix(1);
         if (handle.empty()) return std::unexpected(std::string("empty channel handle"));
-        address = fmt::format("{}/@{}", kPlatformOrigin, handle);
+        address = handle_page_url(handle);
     }
     auto body = call("navigation/resolve_url", members({{"url", address}}));
     if (!body) return std::unexpected(body.error());

@@ -119,15 +119,34 @@ std::optional<std::uint32_t> parse_duration(std::string_view text) {
 }
 
 std::string comment_initials(std::string_view author) {
+    // Words are separated by Unicode white space (blanks, tabs, line breaks,
+    // no-break and other wide spaces).
+    const auto space_at = [&](std::size_t at) -> std::size_t {
+        const auto c = static_cast<unsigned char>(author[at]);
+        if ((c >= 0x09 && c <= 0x0D) || c == 0x20) return 1;
+        std::string_view rest = author.substr(at);
+        if (rest.starts_with("\xC2\x85") || rest.starts_with("\xC2\xA0")) return 2;
+        if (rest.starts_with("\xE1\x9A\x80") || rest.starts_with("\xE3\x80\x80")) return 3;  // U+1680, U+3000
+        if (rest.size() >= 3 && c == 0xE2) {
+            const auto b1 = static_cast<unsigned char>(rest[1]);
+            const auto b2 = static_cast<unsigned char>(rest[2]);
+            if (b1 == 0x80 && (b2 <= 0x8A || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF)) return 3;  // U+2000-200A, 2028, 2029, 202F
+            if (b1 == 0x81 && b2 == 0x9F) return 3;                                            // U+205F
+        }
+        return 0;
+    };
     std::string out;
     int words = 0;
     std::size_t at = 0;
-    auto is_blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
     while (at < author.size() && words < 2) {
-        while (at < author.size() && is_blank(author[at])) ++at;
+        while (at < author.size()) {
+            const std::size_t space = space_at(at);
+            if (space == 0) break;
+            at += space;
+        }
         if (at == author.size()) break;
         std::size_t word_start = at;
-        while (at < author.size() && !is_blank(author[at])) ++at;
+        while (at < author.size() && space_at(at) == 0) ++at;
         std::string_view word = author.substr(word_start, at - word_start);
         ++words;
         if (words == 1 && word.size() > 1 && word.front() == '@') word.remove_prefix(1);

@@ -235,7 +235,23 @@ std::string best_thumbnail_url_of(std::string_view thumbnails_json) {
 
 std::string video_thumbnail_url(std::string_view video_id) {
     if (video_id.empty()) return {};
-    return fmt::format("https://i.ytimg.com/vi/{}/hqdefault.jpg", video_id);
+    // The id is one path segment: everything but unreserved characters is
+    // percent-encoded, so an id cannot reach another address.
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string segment;
+    for (char ch : video_id) {
+        auto c = static_cast<unsigned char>(ch);
+        bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                          c == '.' || c == '_' || c == '~';
+        if (unreserved) {
+            segment.push_back(ch);
+        } else {
+            segment.push_back('%');
+            segment.push_back(kHex[c >> 4]);
+            segment.push_back(kHex[c & 0x0F]);
+        }
+    }
+    return fmt::format("https://i.ytimg.com/vi/{}/hqdefault.jpg", segment);
 }
 
 }  // namespace sarn::innertube

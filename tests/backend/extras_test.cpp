@@ -173,6 +173,10 @@ TEST(BrandingScore, LockedOriginalAndNegativeVotes) {
     EXPECT_EQ(sarn::branding_entry_score(json::parse(R"({"locked": true, "votes": 9223372036854775807})")),
               std::numeric_limits<std::int64_t>::max());
     EXPECT_EQ(sarn::crowd_thumbnail_url("http://t", "v", 12.5), "http://t/api/v1/getThumbnail?videoID=v&time=12.5");
+    // Plain decimal, never an exponent.
+    EXPECT_EQ(sarn::crowd_thumbnail_url("http://t", "v", 1e20),
+              "http://t/api/v1/getThumbnail?videoID=v&time=100000000000000000000");
+    EXPECT_EQ(sarn::crowd_thumbnail_url("http://t", "v", 1e-7), "http://t/api/v1/getThumbnail?videoID=v&time=0.0000001");
 }
 
 TEST_F(ExtrasServer, DislikesCountOrItsError) {
@@ -200,7 +204,8 @@ TEST(InvidiousInstances, VariableThenBuiltIns) {
     ASSERT_EQ(plain.size(), 6u);
     for (const auto& instance : plain) EXPECT_TRUE(instance.starts_with("https://")) << instance;
 
-    const auto mine = sarn::invidious_instances_from(" http://a.test/ ,  ,http://b.test,,");
+    // Unicode white space (a no-break space, an ideographic space) is trimmed too.
+    const auto mine = sarn::invidious_instances_from(" http://a.test/ ,  ,\xC2\xA0http://b.test\xE3\x80\x80,,");
     ASSERT_EQ(mine.size(), 8u);
     EXPECT_EQ(mine[0], "http://a.test/");
     EXPECT_EQ(mine[1], "http://b.test");

@@ -70,4 +70,22 @@ TEST(Utf8Lossy, ReplacesInvalidSequences) {
     for (const Row& row : rows) EXPECT_EQ(sarn::utf8_lossy(row.in), row.out);
 }
 
+TEST(TrimWhiteSpace, UnicodeWhiteSpaceAtBothEnds) {
+    struct Row {
+        std::string_view in;
+        std::string_view out;
+    };
+    const Row rows[] = {
+        {"  a b \t\n", "a b"},
+        {"\xC2\xA0x\xE3\x80\x80", "x"},          // no-break space, ideographic space
+        {"\xE2\x80\x83x\xE2\x80\xA8", "x"},      // em space, line separator
+        {"\xC3\xA9", "\xC3\xA9"},                 // a letter stays whole
+        {"x\xE2\x80\x8B", "x\xE2\x80\x8B"},      // zero-width space is no white space
+        {" \xC2", "\xC2"},                        // a cut character is kept
+        {"\xC2\xA0", ""},
+        {"", ""},
+    };
+    for (const Row& row : rows) EXPECT_EQ(sarn::trim_white_space(row.in), row.out) << row.in;
+}
+
 }  // namespace

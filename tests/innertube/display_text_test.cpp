@@ -64,6 +64,9 @@ TEST(DisplayText, CommentInitials) {
         {"@", "@"},
         {"Émile zola", "\xC3\x89Z"},  // a whole character, only ASCII is upper-cased
         {"\t x \n y", "XY"},
+        {"ada\xC2\xA0lovelace", "AL"},              // a no-break space separates words
+        {"\xE3\x80\x80kim\xE2\x80\x83lee", "KL"},   // ideographic and em spaces
+        {"x\xE2\x80\x8By", "X"},                   // a zero-width space does not
     };
     for (const auto& c : kCases) EXPECT_EQ(comment_initials(c.author), c.initials) << c.author;
 }

@@ -64,6 +64,13 @@ public:
         return m_bodies;
     }
 
+    // The client's port of every request, in order: equal ports mean the
+    // connection was kept and reused.
+    std::vector<int> client_ports() {
+        std::lock_guard lock(m_mutex);
+        return m_ports;
+    }
+
     // Answers the next `count` requests with this status and body.
     void fail_next(int count, int status, std::string body = "{}") {
         std::lock_guard lock(m_mutex);
@@ -94,6 +101,7 @@ private:
         {
             std::lock_guard lock(m_mutex);
             m_bodies.push_back(body);
+            m_ports.push_back(req.remote_port);
             if (m_failures > 0) {
                 --m_failures;
                 res.status = m_failure_status;
@@ -174,6 +182,7 @@ private:
     std::atomic<int> m_requests{0};
     std::mutex m_mutex;
     std::vector<Json> m_bodies;
+    std::vector<int> m_ports;
     std::map<std::string, std::string> m_extra;
     int m_failures = 0;
     int m_failure_status = 500;

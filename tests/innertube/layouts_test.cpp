@@ -174,6 +174,7 @@ TEST(Thumbnails, LargestAreaWinsLaterOnTiesAndSchemeIsAdded) {
     for (const auto& c : kCases) EXPECT_EQ(best_thumbnail_url_of(c.json), c.best) << c.json;
     EXPECT_EQ(video_thumbnail_url("abc"), "https://i.ytimg.com/vi/abc/hqdefault.jpg");
     EXPECT_EQ(video_thumbnail_url(""), "");
+    EXPECT_EQ(video_thumbnail_url("a&b#c/d"), "https://i.ytimg.com/vi/a%26b%23c%2Fd/hqdefault.jpg");
 }
 
 }  // namespace

@@ -176,6 +176,14 @@ TEST_F(LiveBackendRoad, ChannelByIdHandleAndAddress) {
     EXPECT_EQ(unknown.error(), "channel: HTTP 404: Requested entity was not found.");
 }
 
+TEST_F(LiveBackendRoad, HandleGoesIntoTheResolvedAddressEncoded) {
+    auto page = backend->channel("@a&b#c");
+    ASSERT_FALSE(page.has_value());
+    auto sent = platform.bodies();
+    ASSERT_EQ(sent.size(), 1u);  // the unresolvable handle ends the query
+    EXPECT_EQ(sent[0]["url"], "https://www.youtube.com/@a%26b%23c");
+}
+
 TEST_F(LiveBackendRoad, PlaylistThroughItsOwnOperationOnly) {
     if (!have_recordings()) GTEST_SKIP() << "recorded answers not present";
     auto answer = backend->fetch_playlist("PL8dPuuaLjXtOAKed_MxxWBNaPno5h3Zs8");
@@ -198,6 +206,15 @@ TEST_F(LiveBackendRoad, RetiredTrendingFailsCleanlyWithoutRetries) {
     ASSERT_FALSE(page.has_value());
     EXPECT_EQ(page.error(), "trending: HTTP 400: Request contains an invalid argument.");
     EXPECT_EQ(platform.requests(), 1);  // a 400 is final
+}
+
+TEST_F(LiveBackendRoad, CallsShareOneKeptConnection) {
+    platform.answer("search:again", project_fixture("search-mixed.json"));
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(backend->search("again").has_value());
+    auto ports = platform.client_ports();
+    ASSERT_EQ(ports.size(), 3u);
+    EXPECT_EQ(ports[1], ports[0]);
+    EXPECT_EQ(ports[2], ports[0]);
 }
 
 TEST_F(LiveBackendRoad, ServerErrorsAreRetriedAtMostTwice) {

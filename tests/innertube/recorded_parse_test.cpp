@@ -67,6 +67,29 @@ TEST(RecordedSearch, VideoItemsOfTheOlderLayout) {
     EXPECT_EQ(stream->views, 124139u);
 }
 
+TEST(RecordedSearch, VideosOnlyAnswerFirstAndLastItems) {
+    SARN_RECORDED_OR_SKIP(body, "search-videos.json");
+    auto page = parse_search(body);
+    ASSERT_TRUE(page.has_value()) << page.error();
+    const Video& first = page->videos.front();
+    EXPECT_EQ(first.id, "Z8KYabgkMbw");
+    EXPECT_EQ(first.title, "Blind Test TOUT GENRE | 140 extraits");
+    EXPECT_EQ(first.channel_name, "Blind Test & Chill");
+    EXPECT_EQ(first.channel_id, "UCuEBTg6pcG7s3PpPGRtFKQA");
+    EXPECT_EQ(first.views, 390201u);
+    EXPECT_EQ(first.duration, 2840u);  // "47:20"
+    EXPECT_EQ(first.published, "9 months ago");
+    const Video& last = page->videos.back();
+    EXPECT_EQ(last.id, "oo2aNvVDpAM");
+    EXPECT_EQ(last.title, "Would You Rather - REAL or CAKE \xF0\x9F\xA7\x80\xF0\x9F\x8E\x82\xF0\x9F\x8D\xB0 Daily Quiz");
+    EXPECT_EQ(last.views, 2756650u);
+    EXPECT_EQ(last.duration, 1432u);  // "23:52"
+    // The two recommendation shelves ("Popular in Lyon", "Channels new to
+    // you") are not results of the query.
+    EXPECT_EQ(find_video(page->videos, "YuumdQCliwQ"), nullptr);
+    EXPECT_EQ(find_video(page->videos, "Mv70uh16iUY"), nullptr);
+}
+
 TEST(RecordedSearch, ChannelItemsReadTheHandleAndSubscribers) {
     SARN_RECORDED_OR_SKIP(body, "search-channels.json");
     auto page = parse_search(body);

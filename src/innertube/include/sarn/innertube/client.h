@@ -72,9 +72,6 @@ public:
 private:
     Client(ClientConfig config, http::Client http);
 
-    std::expected<http::Response, http::Error> attempt(const http::Request& request,
-                                                       std::chrono::milliseconds budget, bool first);
-
     ClientConfig m_config;
     http::Client m_http;
 };

@@ -23,7 +23,7 @@ std::optional<std::uint64_t> parse_count(std::string_view text);
 std::optional<std::uint32_t> parse_duration(std::string_view text);
 
 // Initials shown on a comment's placeholder avatar: the first character of
-// each of the first two blank-separated words of the author's name, ASCII
+// each of the first two white-space-separated words of the author's name, ASCII
 // letters upper-cased; a handle's leading "@" is skipped. "?" when nothing
 // is left.
 std::string comment_initials(std::string_view author);

@@ -87,7 +87,8 @@ std::string api_error_message(std::string_view body);
 // Exposed for tests; takes the JSON text of the list.
 std::string best_thumbnail_url_of(std::string_view thumbnails_json);
 
-// The image host's fallback address of a video id; empty for an empty id.
+// The image host's fallback address of a video id (percent-encoded); empty
+// for an empty id.
 std::string video_thumbnail_url(std::string_view video_id);
 
 }  // namespace sarn::innertube

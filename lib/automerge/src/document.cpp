@@ -210,6 +210,12 @@ std::optional<ChangeHash> Document::Impl::commit(const CommitOptions& options) {
     }
     if (options.message && !options.message->empty()) c.message = options.message;
     std::vector<std::uint32_t> deps = heads;
+    // The official writer also names this actor's previous change, even when
+    // a head already covers it; the change hash depends on it.
+    if (!actor_changes[local_actor].empty()) {
+        std::uint32_t last = actor_changes[local_actor].back();
+        if (std::find(deps.begin(), deps.end(), last) == deps.end()) deps.push_back(last);
+    }
     std::sort(deps.begin(), deps.end(),
               [&](std::uint32_t a, std::uint32_t b) { return changes[a].hash < changes[b].hash; });
     c.deps = std::move(deps);

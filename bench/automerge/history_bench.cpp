@@ -1,7 +1,8 @@
-// Loads and saves history-shaped documents (a map of entries, each a small map
-// of present / watched_at_ms / mutation_id, one change per entry) with our
-// engine and with the official package under Node in the same run, and prints
-// the time ratios and whether both wrote the same bytes.
+// Loads and saves owner history documents (owner_history/entries, each entry
+// the JSON text of its record, one change per entry) of 1,000, 10,000 and
+// 50,000 entries with our engine and with the official package under Node in
+// the same run, and prints the time ratios and whether both wrote the same
+// bytes.
 #include <automerge/document.h>
 #include <fmt/core.h>
 #include <nlohmann/json.hpp>
@@ -80,7 +81,7 @@ int main() {
         }
         double lo = median(loads), so = median(saves);
         double ln = official["load_ms"].get<double>(), sn = official["save_ms"].get<double>();
-        const char* same = ours == bytes ? "identical bytes" : "bytes differ (compressed columns)";
+        const char* same = ours == bytes ? "identical bytes" : "BYTES DIFFER";
         fmt::print("{:>8} {:>10.2f}ms {:>10.2f}ms {:>7.1f}x {:>10.2f}ms {:>10.2f}ms {:>7.1f}x  {} ({} bytes)\n", entries,
                    lo, ln, ln / lo, so, sn, sn / so, same, bytes.size());
     }

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "deflate.h"
 #include "encoding.h"
 #include "scenario.h"
 
@@ -222,6 +223,50 @@ TEST(Encoding, RunLengthColumnsRoundTrip) {
     EXPECT_EQ(bb, (Bytes{0, 2, 1, 1, 2}));
     BoolDecoder bd(bb);
     for (bool v : bits) EXPECT_EQ(*bd.next(), v);
+}
+
+// The writer's DEFLATE streams decode to their input: short and long inputs,
+// incompressible bytes (stored blocks), long runs, and inputs past the 64 KiB
+// window and the 16 K symbols of a block.
+TEST(Encoding, DeflateStreamsInflateBack) {
+    std::uint64_t seed = 0x9e3779b97f4a7c15ull;
+    auto next = [&] {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed;
+    };
+    Bytes text;
+    for (int i = 0; i < 30000; ++i) {
+        std::string line = "video-" + std::to_string(next() % 5000) + ":" + std::to_string(i) + ";";
+        text.insert(text.end(), line.begin(), line.end());
+    }
+    Bytes noise(300000);
+    for (auto& b : noise) b = static_cast<std::uint8_t>(next());
+    Bytes runs;
+    for (int i = 0; i < 2000; ++i) runs.insert(runs.end(), 1 + next() % 400, static_cast<std::uint8_t>(next() % 3));
+    const std::pair<const char*, Bytes> cases[] = {
+        {"short", Bytes(text.begin(), text.begin() + 300)},
+        {"text", text},
+        {"noise", noise},
+        {"runs", runs},
+        {"one byte repeated", Bytes(100000, 0x7f)},
+    };
+    for (const auto& [what, input] : cases) {
+        Bytes packed;
+        deflate_compatible(input, packed);
+        Bytes back(input.size() + 1);
+        z_stream zs{};
+        ASSERT_EQ(inflateInit2(&zs, -15), Z_OK);
+        zs.next_in = packed.data();
+        zs.avail_in = static_cast<uInt>(packed.size());
+        zs.next_out = back.data();
+        zs.avail_out = static_cast<uInt>(back.size());
+        EXPECT_EQ(inflate(&zs, Z_FINISH), Z_STREAM_END) << what;
+        back.resize(zs.total_out);
+        inflateEnd(&zs);
+        EXPECT_TRUE(back == input) << what;
+    }
 }
 
 }  // namespace

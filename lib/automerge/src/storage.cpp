@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "deflate.h"
 #include "impl.h"
 
 namespace automerge {
@@ -206,24 +207,12 @@ void write_column_data(Bytes& out, const std::vector<ColumnOut>& cols) {
     for (const auto& c : cols) out.insert(out.end(), c.data.begin(), c.data.end());
 }
 
-// DEFLATE at the default level. The official writer's encoder picks the same
-// Huffman codes as zlib but on long inputs sometimes other matches, so long
-// columns may differ in their compressed bytes (never in their content).
-// Columns this long are never byte-identical anyway; they take zlib's fast
-// level, which saves most of the time a large document's save costs.
-constexpr std::size_t kFastDeflateSize = 16u << 10;
+// Columns of 64 KiB and more are compressed on worker threads.
 constexpr std::size_t kParallelDeflateSize = 64u << 10;
 Bytes deflate_raw(const Bytes& in) {
-    z_stream zs{};
-    deflateInit2(&zs, in.size() >= kFastDeflateSize ? 1 : 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    Bytes out(deflateBound(&zs, static_cast<uLong>(in.size())));
-    zs.next_in = const_cast<Bytef*>(in.data());
-    zs.avail_in = static_cast<uInt>(in.size());
-    zs.next_out = out.data();
-    zs.avail_out = static_cast<uInt>(out.size());
-    deflate(&zs, Z_FINISH);
-    out.resize(zs.total_out);
-    deflateEnd(&zs);
+    Bytes out;
+    out.reserve(in.size() / 4 + 64);
+    deflate_compatible(in, out);
     return out;
 }
 

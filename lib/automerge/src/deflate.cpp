@@ -102,6 +102,8 @@ public:
             m_count = 0;
         }
     }
+    // Whole bytes written so far.
+    std::size_t produced() const { return m_out.size() + m_count / 8; }
     void bytes(const std::uint8_t* p, std::size_t n) {
         align();
         m_out.insert(m_out.end(), p, p + n);
@@ -360,6 +362,148 @@ struct Trees {
         opt_len += 3 * (static_cast<std::size_t>(max_blindex) + 1) + 5 + 5 + 4;
         return max_blindex;
     }
+};
+
+// ---- the official writer's reads ----------------------------------------------------
+//
+// Its column is read from the encoder into an OutputVector until a read gives
+// nothing: a 32-byte probe read when the vector has less room, reads into the
+// free capacity of at most 8 KiB (doubling while reads fill it), and a probe
+// read when the vector is exactly full at its starting capacity. Each read
+// runs the encoder until the read's room is used up or the input ends.
+
+class ReadToEnd {
+public:
+    explicit ReadToEnd(OutputVector& v) : m_v(v), m_start_cap(v.cap) {}
+
+    bool done() const { return m_done; }
+
+    // Room of the next read.
+    std::size_t begin_read() {
+        for (;;) {
+            switch (m_next) {
+            case Next::first:
+                if (m_v.cap - m_v.len < kProbe) {
+                    m_probe = Probe::first;
+                    return kProbe;
+                }
+                m_next = Next::top;
+                break;
+            case Next::top:
+                if (m_v.len == m_v.cap && m_v.cap == m_start_cap) {
+                    m_probe = Probe::top;
+                    return kProbe;
+                }
+                m_next = Next::main;
+                break;
+            case Next::main:
+                if (m_v.len == m_v.cap) m_v.reserve(kProbe);
+                m_buf_len = std::min(m_v.cap - m_v.len, m_max_read);
+                m_probe = Probe::none;
+                return m_buf_len;
+            }
+        }
+    }
+
+    // A read that gave `n` bytes.
+    void end_read(std::size_t n) {
+        if (m_probe != Probe::none) {
+            m_v.append(n);
+            if (n == 0) m_done = true;
+            m_next = m_probe == Probe::first ? Next::top : Next::main;
+            return;
+        }
+        m_v.len += n;
+        if (n == 0) {
+            m_done = true;
+            return;
+        }
+        if (m_buf_len >= m_max_read && n == m_buf_len) m_max_read *= 2;
+        m_next = Next::top;
+    }
+
+private:
+    static constexpr std::size_t kProbe = 32;
+    enum class Next { first, top, main };
+    enum class Probe { none, first, top };
+    OutputVector& m_v;
+    std::size_t m_start_cap;
+    std::size_t m_max_read = 8192;
+    std::size_t m_buf_len = 0;
+    Next m_next = Next::first;
+    Probe m_probe = Probe::none;
+    bool m_done = false;
+};
+
+// The reads as the encoder sees them: output is delivered into the current
+// read's room; a block that fills it ends the read, and the encoder then
+// resumes afresh.
+class Reads {
+public:
+    explicit Reads(OutputVector& v) : m_loop(v) {}
+
+    // Starts the first read, with `input_left` bytes not yet taken in.
+    void start(std::size_t input_left) { open(input_left); }
+
+    // A block of `n` bytes in mid-stream; true when the read ran out of room
+    // and the encoder resumes without its looked-up match.
+    bool block(std::size_t n, std::size_t input_left) {
+        m_pending += n;
+        deliver();
+        if (m_room > 0) return false;
+        m_loop.end_read(m_got);
+        open(input_left);
+        return true;
+    }
+
+    // The input is all taken in and the lookahead is short: a read that has
+    // not been told to finish returns here, and the next pass finishes.
+    void input_done() {
+        if (m_finishing) return;
+        m_finishing = true;
+        if (m_got == 0) return;  // nothing read yet: the same read goes on
+        m_loop.end_read(m_got);
+        open(0);
+    }
+
+    // The last block: the reads go on until one gives nothing.
+    void finish(std::size_t n) {
+        m_pending += n;
+        deliver();
+        m_loop.end_read(m_got);
+        while (!m_loop.done()) {
+            std::size_t room = m_loop.begin_read();
+            std::size_t k = std::min(m_pending, room);
+            m_pending -= k;
+            m_loop.end_read(k);
+        }
+    }
+
+private:
+    void deliver() {
+        std::size_t k = std::min(m_pending, m_room);
+        m_pending -= k;
+        m_room -= k;
+        m_got += k;
+    }
+    // Opens reads until one has room left after taking pending output.
+    void open(std::size_t input_left) {
+        for (;;) {
+            m_room = m_loop.begin_read();
+            m_got = 0;
+            m_finishing = input_left == 0;
+            if (m_pending == 0) return;
+            deliver();
+            if (m_room > 0) return;
+            m_loop.end_read(m_got);
+        }
+    }
+
+    ReadToEnd m_loop;
+    std::size_t m_room = 0;
+    std::size_t m_got = 0;
+    std::size_t m_pending = 0;
+    bool m_finishing = false;
 };
 
 // ---- the encoder ------------------------------------------------------------------
@@ -701,11 +845,13 @@ struct Encoder {
         block_start = static_cast<std::ptrdiff_t>(strstart);
     }
 
-    void compress(BitWriter& out) {
+    void compress(BitWriter& out, Reads& reads) {
         Match current, next;
+        reads.start(avail_in);
         for (;;) {
             if (lookahead < kMinLookahead) {
                 fill_window();
+                if (lookahead < kMinLookahead && avail_in == 0) reads.input_done();
                 if (lookahead == 0) break;
                 next.len = 0;
             }
@@ -734,22 +880,29 @@ struct Encoder {
             }
             bool flush = emit(current);
             strstart += current.len;
-            if (flush) flush_block(out, false);
+            if (flush) {
+                std::size_t before = out.produced();
+                flush_block(out, false);
+                if (reads.block(out.produced() - before, avail_in)) next.len = 0;
+            }
         }
         insert = std::min(strstart, kMinMatch - 1);
+        std::size_t before = out.produced();
         flush_block(out, true);
+        reads.finish(out.produced() - before);
     }
 };
 
 }  // namespace
 
-void deflate_compatible(ByteSpan in, Bytes& out) {
+void deflate_compatible(ByteSpan in, Bytes& out, OutputVector& vector) {
     // About 300 KiB of state: kept per thread and cleared for each stream.
     thread_local std::unique_ptr<Encoder> encoder;
     if (!encoder) encoder = std::make_unique<Encoder>();
     encoder->reset(in);
     BitWriter bits(out);
-    encoder->compress(bits);
+    Reads reads(vector);
+    encoder->compress(bits, reads);
 }
 
 }  // namespace automerge::detail

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
 #include "deflate.h"
 #include "impl.h"
@@ -205,15 +203,6 @@ void write_columns(Bytes& out, const std::vector<ColumnOut>& cols) {
 
 void write_column_data(Bytes& out, const std::vector<ColumnOut>& cols) {
     for (const auto& c : cols) out.insert(out.end(), c.data.begin(), c.data.end());
-}
-
-// Columns of 64 KiB and more are compressed on worker threads.
-constexpr std::size_t kParallelDeflateSize = 64u << 10;
-Bytes deflate_raw(const Bytes& in) {
-    Bytes out;
-    out.reserve(in.size() / 4 + 64);
-    deflate_compatible(in, out);
-    return out;
 }
 
 std::expected<Bytes, Error> inflate_raw(ByteSpan in, std::size_t limit) {
@@ -714,28 +703,22 @@ Bytes Document::Impl::save_document() const {
     enc.finish_to(true, op_cols);
 
     // Long columns are written compressed; the encoders keep their buffers.
-    // Columns of 64 KiB and more are compressed on worker threads, one each.
-    auto pack = [](const std::vector<ColumnOut>& cols) {
+    // The change columns and then the operation columns go, in order, through
+    // one model of the official writer's output vector.
+    OutputVector vector;
+    auto pack = [&vector](const std::vector<ColumnOut>& cols) {
         std::vector<ColumnOut> out(cols.size());
-        std::vector<std::thread> workers;
         for (std::size_t i = 0; i < cols.size(); ++i) {
             const ColumnOut& c = cols[i];
             if (c.data.size() < kDeflateMinSize) {
                 out[i] = {c.spec, c.data};
+                if (!c.data.empty()) vector.append(c.data.size());
                 continue;
             }
             out[i].spec = c.spec | kDeflateBit;
-            if (c.data.size() >= kParallelDeflateSize) {
-                try {
-                    workers.emplace_back([&c, &slot = out[i].data] { slot = deflate_raw(c.data); });
-                    continue;
-                } catch (const std::system_error&) {
-                    // No thread to be had: compress here.
-                }
-            }
-            out[i].data = deflate_raw(c.data);
+            out[i].data.reserve(c.data.size() / 4 + 64);
+            deflate_compatible(c.data, out[i].data, vector);
         }
-        for (std::thread& t : workers) t.join();
         return out;
     };
     change_cols = pack(change_cols);

@@ -157,6 +157,64 @@ TEST(LoadBadInput, ChangesWithMissingDependenciesWaitAndLoseNothing) {
     EXPECT_EQ(partial->save(), full->save());
 }
 
+// Splits concatenated chunks.
+std::vector<Bytes> split_chunks(const Bytes& all) {
+    std::vector<Bytes> out;
+    std::size_t at = 0;
+    while (at < all.size()) {
+        Reader r(ByteSpan(all).subspan(at + 9));
+        std::size_t len = *r.uleb();
+        std::size_t size = 9 + r.pos() + len;
+        out.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(at), all.begin() + static_cast<std::ptrdiff_t>(at + size));
+        at += size;
+    }
+    return out;
+}
+
+// A document chunk followed by change chunks, some already in the document,
+// one DEFLATE-compressed (chunk type 2, its checksum that of the plain change),
+// loads as one history.
+TEST(LoadMixedChunks, DocumentChunkWithPlainAndCompressedChanges) {
+    const auto changes = split_chunks(automerge_test::read_file(automerge_test::source_dir() / "fixtures" / "concurrent.changes"));
+    ASSERT_GE(changes.size(), 4u);
+    auto full = Document::load(automerge_test::concat(changes));
+    ASSERT_TRUE(full);
+
+    const std::size_t half = changes.size() / 2;
+    auto early = Document::load(automerge_test::concat({changes.begin(), changes.begin() + static_cast<std::ptrdiff_t>(half)}));
+    ASSERT_TRUE(early);
+    Bytes mixed = early->save();
+    mixed.insert(mixed.end(), changes[0].begin(), changes[0].end());  // already known
+    std::size_t compressed_at = 0;
+    for (std::size_t i = half; i < changes.size(); ++i) {
+        const Bytes& chunk = changes[i];
+        if (i + 1 != changes.size()) {
+            mixed.insert(mixed.end(), chunk.begin(), chunk.end());
+            continue;
+        }
+        Reader r(ByteSpan(chunk).subspan(9));
+        std::size_t len = *r.uleb();
+        Bytes body(chunk.end() - static_cast<std::ptrdiff_t>(len), chunk.end());
+        Bytes packed;
+        deflate_compatible(body, packed);
+        Bytes compressed = frame(2, packed);
+        std::memcpy(compressed.data() + 4, chunk.data() + 4, 4);
+        compressed_at = mixed.size();
+        mixed.insert(mixed.end(), compressed.begin(), compressed.end());
+    }
+    auto loaded = Document::load(mixed);
+    ASSERT_TRUE(loaded) << loaded.error().message;
+    EXPECT_EQ(loaded->heads(), full->heads());
+    EXPECT_EQ(loaded->save(), full->save());
+
+    // The compressed chunk's checksum covers the plain change: a wrong one fails.
+    Bytes bad = mixed;
+    bad[compressed_at + 4] ^= 1;
+    auto refused = Document::load(bad);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().kind, ErrorKind::checksum_mismatch);
+}
+
 // The codecs refuse over-long and over-64-bit numbers.
 TEST(Encoding, Leb128Limits) {
     struct Row {

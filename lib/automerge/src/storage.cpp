@@ -208,31 +208,43 @@ void write_column_data(Bytes& out, const std::vector<ColumnOut>& cols) {
 std::expected<Bytes, Error> inflate_raw(ByteSpan in, std::size_t limit) {
     z_stream zs{};
     if (inflateInit2(&zs, -15) != Z_OK) return std::unexpected(malformed("cannot start inflate"));
-    Bytes out;
-    std::uint8_t buf[16384];
+    // Inflate straight into the result, growing it geometrically up to the limit.
+    Bytes out(std::min(limit, std::max<std::size_t>(in.size() * 4, 4096)));
     zs.next_in = const_cast<Bytef*>(in.data());
     zs.avail_in = static_cast<uInt>(in.size());
-    int rc = Z_OK;
-    while (rc != Z_STREAM_END) {
-        zs.next_out = buf;
-        zs.avail_out = sizeof buf;
-        rc = inflate(&zs, Z_NO_FLUSH);
-        if (rc != Z_OK && rc != Z_STREAM_END) {
-            inflateEnd(&zs);
-            return std::unexpected(malformed("bad DEFLATE data"));
+    std::size_t have = 0;
+    for (;;) {
+        if (have == out.size()) {
+            if (out.size() >= limit) {
+                // Full at the limit: more output means too much.
+                std::uint8_t probe;
+                zs.next_out = &probe;
+                zs.avail_out = 1;
+                int rc = inflate(&zs, Z_NO_FLUSH);
+                inflateEnd(&zs);
+                if (rc == Z_STREAM_END && zs.avail_out == 1) break;
+                if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+                    return std::unexpected(malformed("bad DEFLATE data"));
+                return std::unexpected(too_large("inflated data exceeds the limit"));
+            }
+            out.resize(std::min(limit, out.size() * 2));
         }
-        std::size_t got = sizeof buf - zs.avail_out;
-        if (out.size() + got > limit) {
+        std::size_t room = std::min<std::size_t>(out.size() - have, UINT32_MAX);
+        zs.next_out = out.data() + have;
+        zs.avail_out = static_cast<uInt>(room);
+        int rc = inflate(&zs, Z_NO_FLUSH);
+        have += room - zs.avail_out;
+        if (rc == Z_STREAM_END) {
             inflateEnd(&zs);
-            return std::unexpected(too_large("inflated data exceeds the limit"));
+            out.resize(have);
+            return out;
         }
-        out.insert(out.end(), buf, buf + got);
-        if (rc == Z_OK && got == 0 && zs.avail_in == 0) {
+        if (rc != Z_OK && !(rc == Z_BUF_ERROR && zs.avail_out == 0)) {
             inflateEnd(&zs);
-            return std::unexpected(malformed("truncated DEFLATE data"));
+            return std::unexpected(malformed(rc == Z_BUF_ERROR ? "truncated DEFLATE data" : "bad DEFLATE data"));
         }
     }
-    inflateEnd(&zs);
+    out.resize(have);
     return out;
 }
 
@@ -788,6 +800,16 @@ std::expected<void, Error> Document::Impl::load_document(ByteSpan body, const Lo
         UintDecoder deps_group(change_cols.get(col_ch_deps_group)), extra_meta(change_cols.get(col_ch_extra_meta));
         Reader extra_raw(change_cols.get(col_ch_extra_raw));
         std::size_t dep_budget = limits.max_ops;
+        {
+            // Size the change list once: count the rows of the actor column,
+            // trusting the count only as far as the limits and the chunk's
+            // size make it plausible.
+            UintDecoder rows(change_cols.get(col_ch_actor));
+            std::size_t n = 0;
+            const std::size_t cap = std::min(limits.max_ops, body.size() / 2 + 64);
+            while (n < cap && !rows.done() && rows.next()) ++n;
+            changes.reserve(n);
+        }
         while (!(actor.done() && seq.done() && max_op_d.done() && time.done() && message.done() &&
                  deps_group.done() && deps_index.done() && extra_meta.done())) {
             if (changes.size() >= limits.max_ops) return std::unexpected(too_large("too many changes"));
@@ -846,7 +868,7 @@ std::expected<void, Error> Document::Impl::load_document(ByteSpan body, const Lo
         std::uint64_t claimed = 0;
         for (const auto& list : actor_changes)
             if (!list.empty()) claimed += changes[list.back()].max_op;
-        ops.reserve(static_cast<std::size_t>(std::min<std::uint64_t>({claimed, limits.max_ops, 64 * body.size() + 64})));
+        ops.reserve(static_cast<std::size_t>(std::min<std::uint64_t>({claimed, limits.max_ops, body.size() / 2 + 64})));
         change_index.reserve(changes.size());
         std::uint32_t last_obj = UINT32_MAX;
         OpId last_obj_id;

@@ -551,9 +551,11 @@ struct Encoder {
     std::size_t match_start = 0;
 
     void reset(ByteSpan in) {
-        std::memset(window, 0, sizeof window);
-        std::memset(prev, 0, sizeof prev);
-        std::memset(head, 0, sizeof head);
+        // A fresh stream reads the window only up to a match's length past
+        // its input, follows only chains of positions it inserted itself, and
+        // hashes into the first half of the head table: clear what it reads.
+        std::memset(window, 0, in.size() >= kWindowSize ? sizeof window : in.size() + 512);
+        std::fill(head, head + kHashSize / 2, std::uint16_t{0});
         next_in = in.data();
         avail_in = in.size();
         strstart = lookahead = insert = match_start = 0;
@@ -628,6 +630,19 @@ struct Encoder {
         }
     }
 
+    // Whether 2, 4 or 8 bytes agree.
+    static bool same_bytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t width) {
+        if (width == 8) return load<std::uint64_t>(a) == load<std::uint64_t>(b);
+        if (width == 4) return load<std::uint32_t>(a) == load<std::uint32_t>(b);
+        return load<std::uint16_t>(a) == load<std::uint16_t>(b);
+    }
+    template <typename T>
+    static T load(const std::uint8_t* p) {
+        T v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+
     static std::size_t compare256(const std::uint8_t* a, const std::uint8_t* b) {
         for (std::size_t i = 0; i < 256; i += 8) {
             std::uint64_t x, y;
@@ -658,8 +673,7 @@ struct Encoder {
         std::size_t limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
         for (;;) {
             if (cur >= strstart) break;
-            if (std::memcmp(window + cur + offset, scan + offset, width) == 0 &&
-                std::memcmp(window + cur, scan, width) == 0) {
+            if (same_bytes(window + cur + offset, scan + offset, width) && same_bytes(window + cur, scan, width)) {
                 std::size_t len = compare256(scan + 2, window + cur + 2) + 2;
                 if (len > best_len) {
                     found_start = cur;

@@ -156,8 +156,9 @@ std::expected<std::uint32_t, Error> Document::Impl::local_map_op(ObjId obj_id, s
 
     std::vector<std::uint32_t> preds = visible_at(*obj, key);
     if (action == del && preds.empty()) return UINT32_MAX;
-    if (action == set && preds.size() == 1 && ops[preds[0]].action == set && ops[preds[0]].inc_succ == 0 &&
-        same_scalar(ops[preds[0]].value, value))
+    // A counter compares by its current value, increments included.
+    if (action == set && preds.size() == 1 && ops[preds[0]].action == set &&
+        same_scalar(item_of(ops[preds[0]]).value, value))
         return UINT32_MAX;
 
     std::uint32_t actor = ensure_local_actor();

@@ -630,12 +630,6 @@ struct Encoder {
         }
     }
 
-    // Whether 2, 4 or 8 bytes agree.
-    static bool same_bytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t width) {
-        if (width == 8) return load<std::uint64_t>(a) == load<std::uint64_t>(b);
-        if (width == 4) return load<std::uint32_t>(a) == load<std::uint32_t>(b);
-        return load<std::uint16_t>(a) == load<std::uint16_t>(b);
-    }
     template <typename T>
     static T load(const std::uint8_t* p) {
         T v;
@@ -659,29 +653,34 @@ struct Encoder {
         std::size_t found_start = match_start;
         const std::uint8_t* scan = window + strstart;
         std::size_t best_len = kMinMatch - 1;
-        auto check_width = [](std::size_t best) -> std::size_t { return best < 4 ? 2 : best < 8 ? 4 : 8; };
-        auto end_offset = [](std::size_t best) -> std::size_t {
-            std::size_t offset = best - 1;
-            if (best >= 4) offset -= 2;
-            if (best >= 8) offset -= 4;
-            return offset;
+        // A candidate must agree with the string on its first bytes and on the
+        // bytes up to one past the best length so far (2, 4 or 8 of each);
+        // only then is it measured.
+        std::size_t offset = 0;
+        std::uint64_t mask = 0, scan_start = 0, scan_end = 0;
+        auto set_check = [&] {
+            offset = best_len - 1;
+            mask = 0xffff;
+            if (best_len >= 4) offset -= 2, mask = 0xffffffffu;
+            if (best_len >= 8) offset -= 4, mask = ~std::uint64_t{0};
+            scan_start = load<std::uint64_t>(scan) & mask;
+            scan_end = load<std::uint64_t>(scan + offset) & mask;
         };
-        std::size_t offset = end_offset(best_len);
-        std::size_t width = check_width(best_len);
+        set_check();
         unsigned chain = kMaxChain;
         if (best_len >= kGoodMatch) chain >>= 2;
         std::size_t limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
         for (;;) {
             if (cur >= strstart) break;
-            if (same_bytes(window + cur + offset, scan + offset, width) && same_bytes(window + cur, scan, width)) {
-                std::size_t len = compare256(scan + 2, window + cur + 2) + 2;
+            const std::uint8_t* m = window + cur;
+            if ((load<std::uint64_t>(m + offset) & mask) == scan_end && (load<std::uint64_t>(m) & mask) == scan_start) {
+                std::size_t len = compare256(scan + 2, m + 2) + 2;
                 if (len > best_len) {
                     found_start = cur;
                     if (len > lookahead) return {lookahead, found_start};
                     best_len = len;
                     if (best_len >= kNiceMatch) return {best_len, found_start};
-                    offset = end_offset(best_len);
-                    width = check_width(best_len);
+                    set_check();
                 }
             }
             if (--chain == 0) break;

@@ -1,12 +1,14 @@
 // Raw DEFLATE output that matches the official writer's bytes.
 //
 // The official implementation compresses long columns with its own DEFLATE
-// encoder at the default level: a hash-chained LZ77 search (128 probes,
-// lazy matching), blocks cut where its code buffer fills, static codes for
-// blocks under 48 bytes, stored blocks where coding would not pay. zlib
-// chooses other matches and other Huffman codes, so its output differs on
-// anything but tiny inputs. This encoder makes the same choices, so that a
-// saved document is byte for byte the official one. Reading uses zlib.
+// encoder at the default level: a hash-chained LZ77 search over 4-byte
+// hashes (128 probes, nice length 128) that looks one match ahead and may
+// shift that next match left over the current one, blocks of 16,383 symbols,
+// and per block the smallest of stored, fixed-code and dynamic-code output,
+// with trees built the classic way. zlib and other encoders choose other
+// matches and other blocks, so their output differs. This encoder makes the
+// same choices, so that a saved document is byte for byte the official one.
+// Reading uses zlib.
 #pragma once
 
 #include <algorithm>

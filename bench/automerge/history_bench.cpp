@@ -1,7 +1,8 @@
-// Loads and saves history-shaped documents (a map of entries, each a small map
-// of present / watched_at_ms / mutation_id, one change per entry) with our
-// engine and with the official package under Node in the same run, and prints
-// the time ratios and whether both wrote the same bytes.
+// Loads and saves owner history documents (owner_history/entries, each entry
+// the JSON text of its record, one change per entry) of 1,000, 10,000 and
+// 50,000 entries with our engine and with the official package under Node in
+// the same run, and prints the time ratios and whether both wrote the same
+// bytes.
 #include <automerge/document.h>
 #include <fmt/core.h>
 #include <nlohmann/json.hpp>
@@ -64,23 +65,25 @@ int main() {
         std::ifstream in(file, std::ios::binary);
         std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
 
+        // One untimed round first (the official side has warmed up on
+        // building the document), then the median of seven.
         std::vector<double> loads, saves;
         std::vector<std::uint8_t> ours;
-        for (int r = 0; r < rounds; ++r) {
+        for (int r = 0; r < 8; ++r) {
             auto t0 = Clock::now();
             auto doc = automerge::Document::load(bytes);
-            loads.push_back(ms_since(t0));
+            if (r > 0) loads.push_back(ms_since(t0));
             if (!doc) {
                 fmt::print(stderr, "load failed: {}\n", doc.error().message);
                 return 1;
             }
             auto t1 = Clock::now();
             ours = doc->save();
-            saves.push_back(ms_since(t1));
+            if (r > 0) saves.push_back(ms_since(t1));
         }
         double lo = median(loads), so = median(saves);
         double ln = official["load_ms"].get<double>(), sn = official["save_ms"].get<double>();
-        const char* same = ours == bytes ? "identical bytes" : "bytes differ (compressed columns)";
+        const char* same = ours == bytes ? "identical bytes" : "BYTES DIFFER";
         fmt::print("{:>8} {:>10.2f}ms {:>10.2f}ms {:>7.1f}x {:>10.2f}ms {:>10.2f}ms {:>7.1f}x  {} ({} bytes)\n", entries,
                    lo, ln, ln / lo, so, sn, sn / so, same, bytes.size());
     }

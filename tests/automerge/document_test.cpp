@@ -1,6 +1,8 @@
 #include <automerge/document.h>
 #include <gtest/gtest.h>
 
+#include "scenario.h"
+
 #include <string>
 #include <vector>
 
@@ -155,6 +157,35 @@ TEST(Document, SaveMatchesOfficialBytes) {
     EXPECT_EQ((*loaded->get(ObjId::root(), "a"))->value, Value::int64(2));
     EXPECT_EQ(loaded->heads(), doc.heads());
     EXPECT_EQ(loaded->save(), from_hex(official_doc));
+}
+
+// Like the official writer, a put of the value a key already holds writes
+// nothing: a counter compares by its current value (increments included),
+// floats by number (-0 equals 0), and other types never equal each other.
+TEST(Document, PutOfTheCurrentValueWritesNothing) {
+    auto doc = Document::load(automerge_test::read_file(automerge_test::source_dir() / "fixtures" / "rich_counter.automerge"));
+    ASSERT_TRUE(doc) << doc.error().message;
+    auto n = doc->get(ObjId::root(), "n");
+    ASSERT_TRUE(n && *n);
+    const std::int64_t current = *(*n)->value.as_counter();
+    EXPECT_NE(current, 10);  // incremented since it was set to 10
+    struct Row {
+        const char* key;
+        Value value;
+        std::size_t pending;
+    };
+    ASSERT_TRUE(doc->put(ObjId::root(), "f", Value::f64(0.0)));
+    ASSERT_TRUE(doc->put(ObjId::root(), "i", Value::int64(1)));
+    doc->commit({.message = {}, .time = 9});
+    const Row rows[] = {
+        {"n", Value::counter(current), 0}, {"n", Value::counter(10), 1}, {"n", Value::int64(current), 1},
+        {"f", Value::f64(-0.0), 0},        {"i", Value::uint64(1), 1},
+    };
+    for (const Row& row : rows) {
+        ASSERT_TRUE(doc->put(ObjId::root(), row.key, row.value));
+        EXPECT_EQ(doc->pending_ops(), row.pending) << row.key << " " << row.value.debug_text();
+        doc->rollback();
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "deflate.h"
 #include "encoding.h"
 #include "scenario.h"
 
@@ -156,6 +157,64 @@ TEST(LoadBadInput, ChangesWithMissingDependenciesWaitAndLoseNothing) {
     EXPECT_EQ(partial->save(), full->save());
 }
 
+// Splits concatenated chunks.
+std::vector<Bytes> split_chunks(const Bytes& all) {
+    std::vector<Bytes> out;
+    std::size_t at = 0;
+    while (at < all.size()) {
+        Reader r(ByteSpan(all).subspan(at + 9));
+        std::size_t len = *r.uleb();
+        std::size_t size = 9 + r.pos() + len;
+        out.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(at), all.begin() + static_cast<std::ptrdiff_t>(at + size));
+        at += size;
+    }
+    return out;
+}
+
+// A document chunk followed by change chunks, some already in the document,
+// one DEFLATE-compressed (chunk type 2, its checksum that of the plain change),
+// loads as one history.
+TEST(LoadMixedChunks, DocumentChunkWithPlainAndCompressedChanges) {
+    const auto changes = split_chunks(automerge_test::read_file(automerge_test::source_dir() / "fixtures" / "concurrent.changes"));
+    ASSERT_GE(changes.size(), 4u);
+    auto full = Document::load(automerge_test::concat(changes));
+    ASSERT_TRUE(full);
+
+    const std::size_t half = changes.size() / 2;
+    auto early = Document::load(automerge_test::concat({changes.begin(), changes.begin() + static_cast<std::ptrdiff_t>(half)}));
+    ASSERT_TRUE(early);
+    Bytes mixed = early->save();
+    mixed.insert(mixed.end(), changes[0].begin(), changes[0].end());  // already known
+    std::size_t compressed_at = 0;
+    for (std::size_t i = half; i < changes.size(); ++i) {
+        const Bytes& chunk = changes[i];
+        if (i + 1 != changes.size()) {
+            mixed.insert(mixed.end(), chunk.begin(), chunk.end());
+            continue;
+        }
+        Reader r(ByteSpan(chunk).subspan(9));
+        std::size_t len = *r.uleb();
+        Bytes body(chunk.end() - static_cast<std::ptrdiff_t>(len), chunk.end());
+        Bytes packed;
+        deflate_compatible(body, packed);
+        Bytes compressed = frame(2, packed);
+        std::memcpy(compressed.data() + 4, chunk.data() + 4, 4);
+        compressed_at = mixed.size();
+        mixed.insert(mixed.end(), compressed.begin(), compressed.end());
+    }
+    auto loaded = Document::load(mixed);
+    ASSERT_TRUE(loaded) << loaded.error().message;
+    EXPECT_EQ(loaded->heads(), full->heads());
+    EXPECT_EQ(loaded->save(), full->save());
+
+    // The compressed chunk's checksum covers the plain change: a wrong one fails.
+    Bytes bad = mixed;
+    bad[compressed_at + 4] ^= 1;
+    auto refused = Document::load(bad);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().kind, ErrorKind::checksum_mismatch);
+}
+
 // The codecs refuse over-long and over-64-bit numbers.
 TEST(Encoding, Leb128Limits) {
     struct Row {
@@ -222,6 +281,50 @@ TEST(Encoding, RunLengthColumnsRoundTrip) {
     EXPECT_EQ(bb, (Bytes{0, 2, 1, 1, 2}));
     BoolDecoder bd(bb);
     for (bool v : bits) EXPECT_EQ(*bd.next(), v);
+}
+
+// The writer's DEFLATE streams decode to their input: short and long inputs,
+// incompressible bytes (stored blocks), long runs, and inputs past the 64 KiB
+// window and the 16 K symbols of a block.
+TEST(Encoding, DeflateStreamsInflateBack) {
+    std::uint64_t seed = 0x9e3779b97f4a7c15ull;
+    auto next = [&] {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed;
+    };
+    Bytes text;
+    for (int i = 0; i < 30000; ++i) {
+        std::string line = "video-" + std::to_string(next() % 5000) + ":" + std::to_string(i) + ";";
+        text.insert(text.end(), line.begin(), line.end());
+    }
+    Bytes noise(300000);
+    for (auto& b : noise) b = static_cast<std::uint8_t>(next());
+    Bytes runs;
+    for (int i = 0; i < 2000; ++i) runs.insert(runs.end(), 1 + next() % 400, static_cast<std::uint8_t>(next() % 3));
+    const std::pair<const char*, Bytes> cases[] = {
+        {"short", Bytes(text.begin(), text.begin() + 300)},
+        {"text", text},
+        {"noise", noise},
+        {"runs", runs},
+        {"one byte repeated", Bytes(100000, 0x7f)},
+    };
+    for (const auto& [what, input] : cases) {
+        Bytes packed;
+        deflate_compatible(input, packed);
+        Bytes back(input.size() + 1);
+        z_stream zs{};
+        ASSERT_EQ(inflateInit2(&zs, -15), Z_OK);
+        zs.next_in = packed.data();
+        zs.avail_in = static_cast<uInt>(packed.size());
+        zs.next_out = back.data();
+        zs.avail_out = static_cast<uInt>(back.size());
+        EXPECT_EQ(inflate(&zs, Z_FINISH), Z_STREAM_END) << what;
+        back.resize(zs.total_out);
+        inflateEnd(&zs);
+        EXPECT_TRUE(back == input) << what;
+    }
 }
 
 }  // namespace

@@ -78,4 +78,18 @@ TEST_F(LiveOfficial, OurDocumentsLoadInTheOfficialPackage) {
     EXPECT_EQ(verified.status, 0) << verified.output;
 }
 
+// An owner history of 10,000 entries written by the official package: its
+// long columns span several DEFLATE blocks and slide the 32 KiB window, and
+// the whole document still saves back to the same bytes.
+TEST_F(LiveOfficial, LargeHistoryDocumentSavesBackToTheSameBytes) {
+    const fs::path file = work / "history-10000.automerge";
+    auto built = run("cd '" + harness.string() + "' && node bench_peer.mjs 10000 '" + file.string() + "' 1");
+    ASSERT_EQ(built.status, 0) << built.output;
+    const auto official = read_file(file);
+    auto doc = automerge::Document::load(official);
+    ASSERT_TRUE(doc) << doc.error().message;
+    EXPECT_EQ(doc->change_count(), 10000u);
+    expect_same_document(doc->save(), official, "saved history");
+}
+
 }  // namespace

@@ -156,8 +156,9 @@ std::expected<std::uint32_t, Error> Document::Impl::local_map_op(ObjId obj_id, s
 
     std::vector<std::uint32_t> preds = visible_at(*obj, key);
     if (action == del && preds.empty()) return UINT32_MAX;
-    if (action == set && preds.size() == 1 && ops[preds[0]].action == set && ops[preds[0]].inc_succ == 0 &&
-        same_scalar(ops[preds[0]].value, value))
+    // A counter compares by its current value, increments included.
+    if (action == set && preds.size() == 1 && ops[preds[0]].action == set &&
+        same_scalar(item_of(ops[preds[0]]).value, value))
         return UINT32_MAX;
 
     std::uint32_t actor = ensure_local_actor();
@@ -210,6 +211,12 @@ std::optional<ChangeHash> Document::Impl::commit(const CommitOptions& options) {
     }
     if (options.message && !options.message->empty()) c.message = options.message;
     std::vector<std::uint32_t> deps = heads;
+    // The official writer also names this actor's previous change, even when
+    // a head already covers it; the change hash depends on it.
+    if (!actor_changes[local_actor].empty()) {
+        std::uint32_t last = actor_changes[local_actor].back();
+        if (std::find(deps.begin(), deps.end(), last) == deps.end()) deps.push_back(last);
+    }
     std::sort(deps.begin(), deps.end(),
               [&](std::uint32_t a, std::uint32_t b) { return changes[a].hash < changes[b].hash; });
     c.deps = std::move(deps);

@@ -5,9 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
+#include "deflate.h"
 #include "impl.h"
 
 namespace automerge {
@@ -206,55 +205,46 @@ void write_column_data(Bytes& out, const std::vector<ColumnOut>& cols) {
     for (const auto& c : cols) out.insert(out.end(), c.data.begin(), c.data.end());
 }
 
-// DEFLATE at the default level. The official writer's encoder picks the same
-// Huffman codes as zlib but on long inputs sometimes other matches, so long
-// columns may differ in their compressed bytes (never in their content).
-// Columns this long are never byte-identical anyway; they take zlib's fast
-// level, which saves most of the time a large document's save costs.
-constexpr std::size_t kFastDeflateSize = 16u << 10;
-constexpr std::size_t kParallelDeflateSize = 64u << 10;
-Bytes deflate_raw(const Bytes& in) {
-    z_stream zs{};
-    deflateInit2(&zs, in.size() >= kFastDeflateSize ? 1 : 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    Bytes out(deflateBound(&zs, static_cast<uLong>(in.size())));
-    zs.next_in = const_cast<Bytef*>(in.data());
-    zs.avail_in = static_cast<uInt>(in.size());
-    zs.next_out = out.data();
-    zs.avail_out = static_cast<uInt>(out.size());
-    deflate(&zs, Z_FINISH);
-    out.resize(zs.total_out);
-    deflateEnd(&zs);
-    return out;
-}
-
 std::expected<Bytes, Error> inflate_raw(ByteSpan in, std::size_t limit) {
     z_stream zs{};
     if (inflateInit2(&zs, -15) != Z_OK) return std::unexpected(malformed("cannot start inflate"));
-    Bytes out;
-    std::uint8_t buf[16384];
+    // Inflate straight into the result, growing it geometrically up to the limit.
+    Bytes out(std::min(limit, std::max<std::size_t>(in.size() * 4, 4096)));
     zs.next_in = const_cast<Bytef*>(in.data());
     zs.avail_in = static_cast<uInt>(in.size());
-    int rc = Z_OK;
-    while (rc != Z_STREAM_END) {
-        zs.next_out = buf;
-        zs.avail_out = sizeof buf;
-        rc = inflate(&zs, Z_NO_FLUSH);
-        if (rc != Z_OK && rc != Z_STREAM_END) {
-            inflateEnd(&zs);
-            return std::unexpected(malformed("bad DEFLATE data"));
+    std::size_t have = 0;
+    for (;;) {
+        if (have == out.size()) {
+            if (out.size() >= limit) {
+                // Full at the limit: more output means too much.
+                std::uint8_t probe;
+                zs.next_out = &probe;
+                zs.avail_out = 1;
+                int rc = inflate(&zs, Z_NO_FLUSH);
+                inflateEnd(&zs);
+                if (rc == Z_STREAM_END && zs.avail_out == 1) break;
+                if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+                    return std::unexpected(malformed("bad DEFLATE data"));
+                return std::unexpected(too_large("inflated data exceeds the limit"));
+            }
+            out.resize(std::min(limit, out.size() * 2));
         }
-        std::size_t got = sizeof buf - zs.avail_out;
-        if (out.size() + got > limit) {
+        std::size_t room = std::min<std::size_t>(out.size() - have, UINT32_MAX);
+        zs.next_out = out.data() + have;
+        zs.avail_out = static_cast<uInt>(room);
+        int rc = inflate(&zs, Z_NO_FLUSH);
+        have += room - zs.avail_out;
+        if (rc == Z_STREAM_END) {
             inflateEnd(&zs);
-            return std::unexpected(too_large("inflated data exceeds the limit"));
+            out.resize(have);
+            return out;
         }
-        out.insert(out.end(), buf, buf + got);
-        if (rc == Z_OK && got == 0 && zs.avail_in == 0) {
+        if (rc != Z_OK && !(rc == Z_BUF_ERROR && zs.avail_out == 0)) {
             inflateEnd(&zs);
-            return std::unexpected(malformed("truncated DEFLATE data"));
+            return std::unexpected(malformed(rc == Z_BUF_ERROR ? "truncated DEFLATE data" : "bad DEFLATE data"));
         }
     }
-    inflateEnd(&zs);
+    out.resize(have);
     return out;
 }
 
@@ -725,28 +715,22 @@ Bytes Document::Impl::save_document() const {
     enc.finish_to(true, op_cols);
 
     // Long columns are written compressed; the encoders keep their buffers.
-    // Columns of 64 KiB and more are compressed on worker threads, one each.
-    auto pack = [](const std::vector<ColumnOut>& cols) {
+    // The change columns and then the operation columns go, in order, through
+    // one model of the official writer's output vector.
+    OutputVector vector;
+    auto pack = [&vector](const std::vector<ColumnOut>& cols) {
         std::vector<ColumnOut> out(cols.size());
-        std::vector<std::thread> workers;
         for (std::size_t i = 0; i < cols.size(); ++i) {
             const ColumnOut& c = cols[i];
             if (c.data.size() < kDeflateMinSize) {
                 out[i] = {c.spec, c.data};
+                if (!c.data.empty()) vector.append(c.data.size());
                 continue;
             }
             out[i].spec = c.spec | kDeflateBit;
-            if (c.data.size() >= kParallelDeflateSize) {
-                try {
-                    workers.emplace_back([&c, &slot = out[i].data] { slot = deflate_raw(c.data); });
-                    continue;
-                } catch (const std::system_error&) {
-                    // No thread to be had: compress here.
-                }
-            }
-            out[i].data = deflate_raw(c.data);
+            out[i].data.reserve(c.data.size() / 4 + 64);
+            deflate_compatible(c.data, out[i].data, vector);
         }
-        for (std::thread& t : workers) t.join();
         return out;
     };
     change_cols = pack(change_cols);
@@ -816,6 +800,16 @@ std::expected<void, Error> Document::Impl::load_document(ByteSpan body, const Lo
         UintDecoder deps_group(change_cols.get(col_ch_deps_group)), extra_meta(change_cols.get(col_ch_extra_meta));
         Reader extra_raw(change_cols.get(col_ch_extra_raw));
         std::size_t dep_budget = limits.max_ops;
+        {
+            // Size the change list once: count the rows of the actor column,
+            // trusting the count only as far as the limits and the chunk's
+            // size make it plausible.
+            UintDecoder rows(change_cols.get(col_ch_actor));
+            std::size_t n = 0;
+            const std::size_t cap = std::min(limits.max_ops, body.size() / 2 + 64);
+            while (n < cap && !rows.done() && rows.next()) ++n;
+            changes.reserve(n);
+        }
         while (!(actor.done() && seq.done() && max_op_d.done() && time.done() && message.done() &&
                  deps_group.done() && deps_index.done() && extra_meta.done())) {
             if (changes.size() >= limits.max_ops) return std::unexpected(too_large("too many changes"));
@@ -874,7 +868,7 @@ std::expected<void, Error> Document::Impl::load_document(ByteSpan body, const Lo
         std::uint64_t claimed = 0;
         for (const auto& list : actor_changes)
             if (!list.empty()) claimed += changes[list.back()].max_op;
-        ops.reserve(static_cast<std::size_t>(std::min<std::uint64_t>({claimed, limits.max_ops, 64 * body.size() + 64})));
+        ops.reserve(static_cast<std::size_t>(std::min<std::uint64_t>({claimed, limits.max_ops, body.size() / 2 + 64})));
         change_index.reserve(changes.size());
         std::uint32_t last_obj = UINT32_MAX;
         OpId last_obj_id;

@@ -1,6 +1,7 @@
-// Benchmark peer: builds a history-shaped document of N entries with the
-// official package (one change per entry, as the history store commits),
-// writes its saved bytes and times the official load and save.
+// Benchmark peer: builds an owner history document of N entries with the
+// official package the way the history store writes it (owner_history/entries
+// maps, each entry the JSON text of its record, one change per entry), writes
+// its saved bytes and times the official load and save.
 //   node bench_peer.mjs <entries> <out.automerge> <rounds>
 // Prints {"load_ms": ..., "save_ms": ...} (medians over the rounds).
 import * as A from '@automerge/automerge';
@@ -9,26 +10,30 @@ import fs from 'node:fs';
 const [entries, out, roundsArg] = process.argv.slice(2);
 const n = Number(entries);
 const rounds = Number(roundsArg ?? 5);
+const owner = 'user:' + '0123456789abcdef'.repeat(4);
 
 const h = A.getBackend(A.init({ actor: '686973746f72792d62656e6368303031' }));
-const map = h.putObject('_root', 'entries', {});
-h.commit(null, 1700000000);
+let history = null;
+let list = null;
 for (let i = 0; i < n; i++) {
-  const e = h.putObject(map, `video-${i.toString().padStart(6, '0')}`, {});
-  h.put(e, 'present', true);
-  h.put(e, 'watched_at_ms', 1700000000000 + i * 1000, 'uint');
-  h.put(e, 'mutation_id', `user:0123456789abcdef0123456789abcdef:${i}`, 'str');
-  h.commit(null, 1700000000 + i);
+  if (history === null) {
+    history = h.putObject('_root', 'owner_history', {});
+    list = h.putObject(history, 'entries', {});
+  }
+  const video = 'v' + i.toString(36).padStart(10, '0');
+  const ms = 1700000000000 + i * 1000;
+  const record = JSON.stringify({ present: true, watched_at_ms: ms, mutation_id: `${owner}:watch:${video}:${ms}` });
+  h.put(list, video, record, 'str');
+  h.commit(null, Math.floor(ms / 1000));
 }
 const saved = h.save();
 fs.writeFileSync(out, saved);
 
 const median = (xs) => xs.sort((a, b) => a - b)[Math.floor(xs.length / 2)];
 const loads = [], saves = [];
-let loaded;
 for (let r = 0; r < rounds; r++) {
   const t0 = process.hrtime.bigint();
-  loaded = A.getBackend(A.load(saved));
+  const loaded = A.getBackend(A.load(saved));
   const t1 = process.hrtime.bigint();
   loaded.save();
   const t2 = process.hrtime.bigint();

@@ -305,7 +305,9 @@ std::optional<bool> VideoPlayer::host_state() const {
 }
 
 void VideoPlayer::set_host_state(bool on) {
-    if (m_host_on_set && m_host_on == on) return;
+    // Only a change counts: setting the stored value (off at first) neither marks
+    // the state as set nor asks for a redraw.
+    if (m_host_on == on) return;
     m_host_on = on;
     m_host_on_set = true;
     m_needs_redraw = true;

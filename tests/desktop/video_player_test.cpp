@@ -96,16 +96,20 @@ TEST(VideoPlayer, InitialStateAndOperationsWithoutAnEngine) {
     player.seek(90'000);
     EXPECT_EQ(player.position_ms(), 60'000u) << "a seek past the end stops at the duration";
 
-    // The host's on/off state: set once, unchanged values do nothing.
+    // The host's on/off state: only a change of the stored value (off at first)
+    // marks it set and asks for a redraw.
     player.mark_drawn();
     player.set_host_state(false);
-    EXPECT_EQ(player.host_state(), std::optional<bool>(false));
-    EXPECT_TRUE(player.needs_redraw());
-    player.mark_drawn();
-    player.set_host_state(false);
+    EXPECT_FALSE(player.host_state().has_value());
     EXPECT_FALSE(player.needs_redraw());
     player.set_host_state(true);
     EXPECT_EQ(player.host_state(), std::optional<bool>(true));
+    EXPECT_TRUE(player.needs_redraw());
+    player.mark_drawn();
+    player.set_host_state(true);
+    EXPECT_FALSE(player.needs_redraw());
+    player.set_host_state(false);
+    EXPECT_EQ(player.host_state(), std::optional<bool>(false));
 }
 
 TEST(VideoPlayer, PlaysTheSynthesizedClipAndDrawsItsPictures) {

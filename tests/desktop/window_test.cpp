@@ -2,8 +2,10 @@
 // frame, sleeps until another thread wakes it, takes real pointer and key input, and
 // quits cleanly. Screenshots come from the X server and are compared by regions.
 #include "vorn_ui/launch.h"
+#include "vorn_ui/local_state.h"
 #include "vorn_ui/text_selection/clipboard.h"
 #include "vorn_ui/wake.h"
+#include "vorn_ui/widget/text_input.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "x_client.h"
@@ -252,6 +255,203 @@ TEST(Launch, OpensDrawsWakesTakesInputAndQuits) {
     EXPECT_TRUE(found.key);
     std::lock_guard lock(shared.mu);
     EXPECT_TRUE(shared.clipboard_ok);
+}
+
+// What the loop did, as the second window test's root saw it.
+struct LoopLog {
+    std::mutex mu;
+    std::vector<std::string> first_frame;  // operations up to the first mark_drawn
+    std::set<std::string> available;       // addresses of the last availability pass
+    std::vector<std::string> keys;         // named keys seen ("named:<code>")
+    std::atomic<int> syncs{0};
+    std::atomic<int> builds{0};
+    std::atomic<bool> idle{false};     // the root asks for idle syncs while set
+    std::atomic<bool> focused{false};  // the field had the focus at the last sync
+};
+
+// A root over one search field bound to a shared cell. Like the program's palette,
+// it rebuilds its tree whenever the cell's text changed; it offers one available
+// and one unavailable action.
+class FieldRoot : public widget::Widget {
+public:
+    FieldRoot(LoopLog& log, local_state::TextState cell) : m_log(log), m_cell(std::move(cell)) {}
+
+    void sync(widget::RuntimeState& state) override {
+        m_log.syncs.fetch_add(1);
+        note("sync");
+        if (m_cell.generation() != m_built_generation) m_dirty = true;
+        if (m_children[0]) {
+            m_children[0]->sync(state);
+            m_log.focused = m_children[0]->has_focus();
+        }
+    }
+    bool take_structure_dirty() override {
+        note("take_structure_dirty");
+        return std::exchange(m_dirty, false);
+    }
+    widget::NodeId build_layout(widget::LayoutContext& cx) override {
+        note("build_layout");
+        m_log.builds.fetch_add(1);
+        m_built_generation = m_cell.generation();
+        m_children[0] = std::make_unique<widget::TextInput>(
+            widget::TextInput::from_state(m_cell).with_id("palette_input").with_kind(2));
+        layout::Style style;
+        style.flex_direction = layout::FlexDirection::Column;
+        style.size = {layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)};
+        widget::NodeId kids[] = {m_children[0]->build_layout(cx)};
+        const auto node = *cx.tree.new_with_children(style, kids);
+        cx.registry.register_node(node, this);
+        return node;
+    }
+    void apply_layout(const layout::LayoutTree& tree, widget::NodeId node, Point origin) override {
+        note("apply_layout");
+        auto l = tree.layout(node);
+        if (l) m_bounds = {origin.x + l->x, origin.y + l->y, origin.x + l->x + l->width, origin.y + l->y + l->height};
+        if (auto kids = tree.children(node); kids && !kids->empty()) m_children[0]->apply_layout(tree, (*kids)[0], m_bounds.origin());
+    }
+    void draw(Scene& scene, const Affine& t, widget::DrawContext& cx) override {
+        scene.fill(FillRule::NonZero, t, cx.theme.background, m_bounds);
+        m_children[0]->draw(scene, t, cx);
+    }
+    void draw_with_presence(Scene& scene, const Affine& t, widget::DrawContext& cx,
+                            const widget::PresenceContext&) override {
+        note("draw_with_presence");
+        draw(scene, t, cx);
+    }
+    void handle_event(const Event& event, widget::EventContext& cx, widget::NodeId node) override {
+        if (const auto* k = std::get_if<KeyEvent>(&event); k && !k->released && k->kind == KeyEvent::Kind::Named) {
+            std::lock_guard lock(m_log.mu);
+            m_log.keys.push_back("named:" + std::to_string(key_code(k->named)));
+        }
+        if (auto kids = cx.tree.children(node); kids && !kids->empty()) m_children[0]->handle_event(event, cx, (*kids)[0]);
+    }
+    std::span<const std::unique_ptr<widget::Widget>> children() const override { return m_children; }
+    std::span<std::unique_ptr<widget::Widget>> children_mut() override { return m_children; }
+    std::string_view type_name() const override { return "FieldRoot"; }
+    Rect bounds() const override { return m_bounds; }
+    bool needs_idle_sync() const override { return m_log.idle.load(); }
+    bool needs_redraw() const override { return m_children[0] && m_children[0]->needs_redraw(); }
+    void mark_drawn() override {
+        note("mark_drawn");
+        m_first_frame_done = true;
+        if (m_children[0]) m_children[0]->mark_drawn();
+    }
+    widget::ActionResources action_resources() const override {
+        using vorn_actions::resource::ActionSpec;
+        using vorn_actions::resource::Resource;
+        auto fixed = [](const char* name) {
+            return ActionSpec::fixed(name, name, vorn_actions::EncodedAction{"test.operation", "{}"});
+        };
+        widget::ActionResources out;
+        out.push_back(Resource("test.res", "test", "Test")
+                          .with_action(fixed("go"))
+                          .with_action(fixed("gone").unavailable("test_off", "not now")));
+        return out;
+    }
+    void refresh_control_action_availability(const AvailableActions& available) override {
+        note("refresh_control_action_availability");
+        std::lock_guard lock(m_log.mu);
+        m_log.available.clear();
+        for (const auto& a : available) m_log.available.insert(a.resource + "#" + a.action);
+    }
+
+private:
+    void note(const char* what) {
+        if (m_first_frame_done) return;
+        std::lock_guard lock(m_log.mu);
+        m_log.first_frame.emplace_back(what);
+    }
+
+    LoopLog& m_log;
+    local_state::TextState m_cell;
+    std::uint64_t m_built_generation = 0;
+    bool m_dirty = false;
+    bool m_first_frame_done = false;
+    std::vector<std::unique_ptr<widget::Widget>> m_children = std::vector<std::unique_ptr<widget::Widget>>(1);
+    Rect m_bounds;
+};
+
+TEST(Launch, FramesInOrderIdleSyncsAndFocusAcrossRebuilds) {
+    vorn_test::XvfbDisplay display("1024x768x24");
+    ASSERT_TRUE(display.ok()) << "Xvfb did not start";
+    LoopLog log;
+    local_state::TextState cell("");
+
+    struct Findings {
+        bool first_frame = false, idle_synced = false, idle_bounded = false, focused = false;
+        bool first_key = false, rebuilt = false, second_key = false, prev_key_sent = false;
+        int idle_syncs = 0;
+        std::string note;
+    } found;
+
+    std::thread driver([&] {
+        vorn_test::XClient x;
+        std::optional<unsigned long> win;
+        if (!x.ok() || !wait_until([&] { return (win = x.find_window("vorn loop test")).has_value(); }, 5s)) {
+            found.note = "no window";
+            launch::request_quit();
+            return;
+        }
+        found.first_frame = wait_until([&] {
+            std::lock_guard lock(log.mu);
+            return !log.first_frame.empty() && log.first_frame.back() == "mark_drawn";
+        });
+        // Let the start-up events pass, then ask for idle syncs for a second: they come
+        // without any input, at a bounded rate.
+        std::this_thread::sleep_for(500ms);
+        const int before = log.syncs.load();
+        log.idle = true;
+        vorn_ui::wake::wake_loop();
+        std::this_thread::sleep_for(1s);
+        log.idle = false;
+        found.idle_syncs = log.syncs.load() - before;
+        found.idle_synced = found.idle_syncs >= 5;
+        found.idle_bounded = found.idle_syncs <= 2 * launch::kIdleSyncHz;
+
+        // The media key for the previous track is no page navigation.
+        found.prev_key_sent = x.key(vorn_test::XClient::Key::AudioPrev);
+
+        // Focus the field, type: every typed letter rebuilds the tree, and the focus
+        // follows the field into the new tree.
+        x.click(*win, 20, 8);
+        found.focused = wait_until([&] { return log.focused.load(); }, 5s);
+        const int builds = log.builds.load();
+        x.key(vorn_test::XClient::Key::K);
+        found.first_key = wait_until([&] { return cell.text() == "k"; }, 5s);
+        found.rebuilt = wait_until([&] { return log.builds.load() > builds && log.focused.load(); }, 5s);
+        x.key(vorn_test::XClient::Key::K);
+        found.second_key = wait_until([&] { return cell.text() == "kk"; }, 5s);
+        launch::request_quit();
+    });
+
+    launch::LaunchSpec spec;
+    spec.application_id = "org.vorn.LoopTest";
+    spec.window_title = "vorn loop test";
+    spec.arguments = std::vector<std::string>{"test"};
+    spec.build_root = [&] { return std::make_unique<FieldRoot>(log, cell); };
+    spec.window_size = [](const launch::LaunchArgs&) { return std::pair<std::uint32_t, std::uint32_t>{300, 200}; };
+    auto result = launch::run(std::move(spec));
+    driver.join();
+
+    ASSERT_TRUE(result.has_value()) << result.error().message;
+    EXPECT_TRUE(found.first_frame) << found.note;
+    {
+        std::lock_guard lock(log.mu);
+        const std::vector<std::string> order = {"sync",         "take_structure_dirty", "build_layout",
+                                                "refresh_control_action_availability", "apply_layout",
+                                                "draw_with_presence", "mark_drawn"};
+        EXPECT_EQ(log.first_frame, order);
+        EXPECT_EQ(log.available, (std::set<std::string>{"test.res#go"}));
+        if (found.prev_key_sent) {
+            EXPECT_EQ(std::count(log.keys.begin(), log.keys.end(), "named:150"), 0) << "a media key went back a page";
+        }
+    }
+    EXPECT_TRUE(found.idle_synced) << found.idle_syncs;
+    EXPECT_TRUE(found.idle_bounded) << found.idle_syncs;
+    EXPECT_TRUE(found.focused);
+    EXPECT_TRUE(found.first_key);
+    EXPECT_TRUE(found.rebuilt);
+    EXPECT_TRUE(found.second_key) << "after the rebuild the field had lost the focus: " << cell.text();
 }
 
 }  // namespace

@@ -129,7 +129,8 @@ public:
     void pump_media_controls();
 
     // The on/off state that a player host sets (the window shows the player full
-    // screen while it is on), with the mark that says it was ever set.
+    // screen while it is on), with the mark that says it was ever changed: the
+    // state answers nothing until a value other than the stored one (off) is set.
     std::optional<bool> host_state() const;
     void set_host_state(bool on);
     // The player's value for a host: the position in milliseconds, meaningful once a

@@ -294,10 +294,14 @@ private:
         // 2. build_layout, only when the structure changed
         if (m_root.take_structure_dirty() || m_rebuild) {
             // The widgets are built afresh: the focus goes back to the widget of the
-            // same id, if the old one still held it.
+            // same id, if the old one still held it. The old one lets go first, so that
+            // state it shares beyond the tree (a player's focus) does not stay focused.
             std::optional<std::string> focused_id;
-            if (m_focused != nullptr && m_focused->has_focus()) {
-                if (auto id = m_focused->widget_id()) focused_id = std::string(*id);
+            if (m_focused != nullptr) {
+                if (m_focused->has_focus()) {
+                    if (auto id = m_focused->widget_id()) focused_id = std::string(*id);
+                }
+                m_focused->set_focus(false);
             }
             m_focused = nullptr;
             m_tree.clear();

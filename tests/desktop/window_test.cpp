@@ -267,6 +267,39 @@ struct LoopLog {
     std::atomic<int> builds{0};
     std::atomic<bool> idle{false};     // the root asks for idle syncs while set
     std::atomic<bool> focused{false};  // the field had the focus at the last sync
+    std::atomic<bool> renamed{false};  // the next tree gives the field's host another id
+};
+
+// A host over a field that outlives the tree, as a player host over the shared
+// player: the root builds a new host on every rebuild.
+class FieldHost : public widget::Widget {
+public:
+    FieldHost(std::shared_ptr<widget::TextInput> field, std::string id) : m_field(std::move(field)), m_id(std::move(id)) {}
+    void sync(widget::RuntimeState& state) override { m_field->sync(state); }
+    widget::NodeId build_layout(widget::LayoutContext& cx) override {
+        const widget::NodeId node = m_field->build_layout(cx);
+        cx.registry.register_node(node, this);
+        return node;
+    }
+    void apply_layout(const layout::LayoutTree& tree, widget::NodeId node, Point origin) override {
+        m_field->apply_layout(tree, node, origin);
+    }
+    void draw(Scene& scene, const Affine& t, widget::DrawContext& cx) override { m_field->draw(scene, t, cx); }
+    void handle_event(const Event& event, widget::EventContext& cx, widget::NodeId node) override {
+        m_field->handle_event(event, cx, node);
+    }
+    std::string_view type_name() const override { return "FieldHost"; }
+    std::optional<std::string_view> widget_id() const override { return m_id; }
+    Rect bounds() const override { return m_field->bounds(); }
+    bool is_focusable() const override { return true; }
+    void set_focus(bool focused) override { m_field->set_focus(focused); }
+    bool has_focus() const override { return m_field->has_focus(); }
+    bool needs_redraw() const override { return m_field->needs_redraw(); }
+    void mark_drawn() override { m_field->mark_drawn(); }
+
+private:
+    std::shared_ptr<widget::TextInput> m_field;
+    std::string m_id;
 };
 
 // A root over one search field bound to a shared cell. Like the program's palette,
@@ -274,12 +307,15 @@ struct LoopLog {
 // and one unavailable action.
 class FieldRoot : public widget::Widget {
 public:
-    FieldRoot(LoopLog& log, local_state::TextState cell) : m_log(log), m_cell(std::move(cell)) {}
+    FieldRoot(LoopLog& log, local_state::TextState cell)
+        : m_log(log),
+          m_cell(cell),
+          m_field(std::make_shared<widget::TextInput>(widget::TextInput::from_state(std::move(cell)).with_kind(2))) {}
 
     void sync(widget::RuntimeState& state) override {
         m_log.syncs.fetch_add(1);
         note("sync");
-        if (m_cell.generation() != m_built_generation) m_dirty = true;
+        if (m_cell.generation() != m_built_generation || m_log.renamed.load() != m_built_renamed) m_dirty = true;
         if (m_children[0]) {
             m_children[0]->sync(state);
             m_log.focused = m_children[0]->has_focus();
@@ -293,8 +329,8 @@ public:
         note("build_layout");
         m_log.builds.fetch_add(1);
         m_built_generation = m_cell.generation();
-        m_children[0] = std::make_unique<widget::TextInput>(
-            widget::TextInput::from_state(m_cell).with_id("palette_input").with_kind(2));
+        m_built_renamed = m_log.renamed.load();
+        m_children[0] = std::make_unique<FieldHost>(m_field, m_built_renamed ? "other_input" : "palette_input");
         layout::Style style;
         style.flex_direction = layout::FlexDirection::Column;
         style.size = {layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)};
@@ -364,7 +400,9 @@ private:
 
     LoopLog& m_log;
     local_state::TextState m_cell;
+    std::shared_ptr<widget::TextInput> m_field;
     std::uint64_t m_built_generation = 0;
+    bool m_built_renamed = false;
     bool m_dirty = false;
     bool m_first_frame_done = false;
     std::vector<std::unique_ptr<widget::Widget>> m_children = std::vector<std::unique_ptr<widget::Widget>>(1);
@@ -379,7 +417,7 @@ TEST(Launch, FramesInOrderIdleSyncsAndFocusAcrossRebuilds) {
 
     struct Findings {
         bool first_frame = false, idle_synced = false, idle_bounded = false, focused = false;
-        bool first_key = false, rebuilt = false, second_key = false, prev_key_sent = false;
+        bool first_key = false, rebuilt = false, second_key = false, prev_key_sent = false, let_go = false;
         int idle_syncs = 0;
         std::string note;
     } found;
@@ -421,6 +459,15 @@ TEST(Launch, FramesInOrderIdleSyncsAndFocusAcrossRebuilds) {
         found.rebuilt = wait_until([&] { return log.builds.load() > builds && log.focused.load(); }, 5s);
         x.key(vorn_test::XClient::Key::K);
         found.second_key = wait_until([&] { return cell.text() == "kk"; }, 5s);
+        // A tree without a widget of that id takes the focus from the field that
+        // outlives it.
+        const int before_rename = log.builds.load();
+        log.renamed = true;
+        vorn_ui::wake::wake_loop();
+        found.let_go = wait_until([&] { return log.builds.load() > before_rename; }, 5s) && wait_until([&] {
+            vorn_ui::wake::wake_loop();  // a frame after the rebuild reports the field's focus
+            return !log.focused.load();
+        }, 5s);
         launch::request_quit();
     });
 
@@ -452,6 +499,7 @@ TEST(Launch, FramesInOrderIdleSyncsAndFocusAcrossRebuilds) {
     EXPECT_TRUE(found.first_key);
     EXPECT_TRUE(found.rebuilt);
     EXPECT_TRUE(found.second_key) << "after the rebuild the field had lost the focus: " << cell.text();
+    EXPECT_TRUE(found.let_go) << "the field kept the focus although no widget of its id was left";
 }
 
 }  // namespace

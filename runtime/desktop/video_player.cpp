@@ -160,7 +160,10 @@ void VideoPlayer::toggle_play() {
 }
 
 void VideoPlayer::seek(std::uint64_t position_ms) {
-    if (m_duration_ms > 0) position_ms = std::min(position_ms, m_duration_ms);
+    // A seek past the end stops at the duration once the stream has reported it; the
+    // placeholder shown until then is no limit (an early seek would land short).
+    const bool duration_known = !m_engine || m_engine->duration_ms().has_value();
+    if (duration_known && m_duration_ms > 0) position_ms = std::min(position_ms, m_duration_ms);
     m_position_ms = position_ms;
     m_mpris_jumped = true;
     if (m_engine) m_engine->seek(position_ms);

@@ -215,6 +215,18 @@ TEST(VideoPlayer, PointerAndKeysControlPlayback) {
     EXPECT_FALSE(handled);
 }
 
+TEST(VideoPlayer, AnEarlySeekIsNotCutToTheDurationPlaceholder) {
+    // Until the stream reports its duration the player shows 60 s; a seek to 90 s
+    // made then still asks for 90 s.
+    VideoPlayer player = VideoPlayer::with_engine(
+        VideoPlayerState{}, engine::MediaEngine::create(engine::EngineOptions{.audio = engine::AudioOutput::Null}));
+    player.open("/nonexistent/long-clip.webm");
+    ASSERT_FALSE(player.engine()->duration_ms().has_value());
+    EXPECT_EQ(player.duration_ms(), 60'000u);
+    player.seek(90'000);
+    EXPECT_EQ(player.position_ms(), 90'000u);
+}
+
 TEST(VideoPlayer, FailedStreamShowsAnErrorState) {
     Harness h;
     VideoPlayer player = VideoPlayer::with_engine(

@@ -286,7 +286,6 @@ private:
         if (s != m_env.scale) {
             m_env.scale = s;
             m_env.theme = m_env.theme.with_scale(s);
-            m_text.set_scale_factor(s);
             m_rebuild = true;
         }
         const Size view = viewport();

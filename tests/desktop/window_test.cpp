@@ -502,4 +502,69 @@ TEST(Launch, FramesInOrderIdleSyncsAndFocusAcrossRebuilds) {
     EXPECT_TRUE(found.let_go) << "the field kept the focus although no widget of its id was left";
 }
 
+// Records what text measures during a frame at display scale 2.
+class ScaledRoot : public widget::Widget {
+public:
+    struct Seen {
+        float scale = 0, text_scale = 0;
+        Size drawn_size, measured_size;
+        bool drawn = false;
+    };
+    explicit ScaledRoot(Seen& seen) : m_seen(seen) {}
+
+    widget::NodeId build_layout(widget::LayoutContext& cx) override {
+        m_seen.scale = cx.env.scale;
+        m_seen.text_scale = cx.env.text_scale;
+        layout::Style style;
+        style.size = {layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)};
+        const auto node = cx.tree.new_leaf(style);
+        cx.registry.register_node(node, this);
+        return node;
+    }
+    void apply_layout(const layout::LayoutTree& tree, widget::NodeId node, Point origin) override {
+        auto l = tree.layout(node);
+        if (l) m_bounds = {origin.x + l->x, origin.y + l->y, origin.x + l->x + l->width, origin.y + l->y + l->height};
+    }
+    void draw(Scene& scene, const Affine& t, widget::DrawContext& cx) override {
+        // A widget that measures at its font size times the text scale over the
+        // renderer's scale factor, and draws at its font size.
+        m_seen.measured_size = cx.text.measure("Large video title", 14.5f * m_seen.text_scale / cx.text.scale_factor());
+        m_seen.drawn_size = cx.text.measure("Large video title", 14.5f);
+        cx.text.draw_text(scene, t, "Large video title", 14.5f, cx.theme.text, m_bounds.origin());
+        m_seen.drawn = true;
+    }
+    std::string_view type_name() const override { return "ScaledRoot"; }
+    Rect bounds() const override { return m_bounds; }
+    void mark_drawn() override { launch::request_quit(); }
+
+private:
+    Seen& m_seen;
+    Rect m_bounds;
+};
+
+TEST(Launch, TextMeasuresInLogicalPixelsOnAScaledDisplay) {
+    vorn_test::XvfbDisplay display("1024x768x24");
+    ASSERT_TRUE(display.ok()) << "Xvfb did not start";
+    const char* old = std::getenv("VORN_UI_SCALE");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("VORN_UI_SCALE", "2", 1);
+    ScaledRoot::Seen seen;
+    launch::LaunchSpec spec;
+    spec.application_id = "org.vorn.ScaleTest";
+    spec.arguments = std::vector<std::string>{"test"};
+    spec.build_root = [&] { return std::make_unique<ScaledRoot>(seen); };
+    spec.window_size = [](const launch::LaunchArgs&) { return std::pair<std::uint32_t, std::uint32_t>{300, 200}; };
+    auto result = launch::run(std::move(spec));
+    if (old != nullptr) {
+        setenv("VORN_UI_SCALE", saved.c_str(), 1);
+    } else {
+        unsetenv("VORN_UI_SCALE");
+    }
+    ASSERT_TRUE(result.has_value()) << result.error().message;
+    ASSERT_TRUE(seen.drawn);
+    EXPECT_FLOAT_EQ(seen.scale, 2.0f);
+    EXPECT_EQ(seen.measured_size, seen.drawn_size) << "measured " << seen.measured_size.height << " for text drawn "
+                                                    << seen.drawn_size.height << " high";
+}
+
 }  // namespace

@@ -106,6 +106,11 @@ void VideoPlayer::set_status(PlayerStatus status) {
     m_needs_redraw = true;
 }
 
+std::uint8_t VideoPlayer::state_value() const {
+    if (m_status == PlayerStatus::Loading) return static_cast<std::uint8_t>(PlayerStatus::Idle);
+    return static_cast<std::uint8_t>(m_status);
+}
+
 bool VideoPlayer::is_playing() const {
     return m_status == PlayerStatus::Playing || m_status == PlayerStatus::Buffering ||
            (m_status == PlayerStatus::Loading && m_wants_playing);
@@ -317,7 +322,7 @@ void VideoPlayer::set_host_state(bool on) {
 }
 
 std::pair<std::int64_t, bool> VideoPlayer::host_value() const {
-    const bool open = m_status != PlayerStatus::Idle && m_status != PlayerStatus::Error;
+    const bool open = state_value() != static_cast<std::uint8_t>(PlayerStatus::Idle) && m_status != PlayerStatus::Error;
     return {static_cast<std::int64_t>(m_position_ms), open};
 }
 

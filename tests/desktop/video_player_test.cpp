@@ -91,6 +91,7 @@ TEST(VideoPlayer, InitialStateAndOperationsWithoutAnEngine) {
 
     player.open("https://demo.invalid/clip.mp4");
     EXPECT_EQ(player.status(), PlayerStatus::Loading);
+    EXPECT_EQ(player.state_value(), 2) << "a stream still opening is not open yet";
     player.seek(30'000);
     EXPECT_EQ(player.position_ms(), 30'000u);
     player.seek(90'000);
@@ -120,6 +121,12 @@ TEST(VideoPlayer, PlaysTheSynthesizedClipAndDrawsItsPictures) {
     EXPECT_EQ(player.bounds(), (Rect{0, 0, 320, 180}));
 
     player.open("https://demo.invalid/clip.mp4");
+    // Waiting for the state to leave 2 waits until the clip is open and has a picture.
+    EXPECT_EQ(player.state_value(), 2);
+    EXPECT_FALSE(player.host_value().second);
+    ASSERT_TRUE(h.pump_until(player, [&] { return player.state_value() != 2; }));
+    EXPECT_EQ(player.status(), PlayerStatus::Paused);
+    ASSERT_NE(player.engine()->latest_frame(), std::nullopt);
     player.seek(45'000);
     EXPECT_EQ(player.position_ms(), 45'000u) << "a seek shows at once";
     player.play();

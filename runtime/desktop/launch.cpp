@@ -237,6 +237,34 @@ private:
         }
     }
 
+    // The new tree's controls learn which actions the resource tree offers now.
+    void refresh_availability() {
+        AvailableActions available;
+        const widget::ActionResources roots = m_root.action_resources();
+        collect_available(roots, available);
+        m_root.refresh_control_action_availability(available);
+    }
+
+    static void collect_available(std::span<const vorn_actions::resource::Resource> resources,
+                                  AvailableActions& out) {
+        for (const auto& res : resources) {
+            for (const auto& action : res.actions) {
+                if (!action.unavailability()) out.insert(ActionAddress{res.id, action.name()});
+            }
+            collect_available(res.children, out);
+        }
+    }
+
+    // The first focusable widget with this id, depth first in child order.
+    static widget::Widget* find_focusable(widget::Widget& w, std::string_view id) {
+        if (w.is_focusable() && w.widget_id() == id) return &w;
+        for (const auto& child : w.children_mut()) {
+            if (!child) continue;
+            if (widget::Widget* found = find_focusable(*child, id)) return found;
+        }
+        return nullptr;
+    }
+
     void save() {
         if (auto saved = m_store.save_if_changed(); !saved) {
             vorn_log::warn(kLog, "the shared document could not be saved", {{"error", saved.error().message}});
@@ -258,17 +286,26 @@ private:
         if (s != m_env.scale) {
             m_env.scale = s;
             m_env.theme = m_env.theme.with_scale(s);
-            m_text.set_scale_factor(s);
             m_rebuild = true;
         }
         const Size view = viewport();
 
         // 2. build_layout, only when the structure changed
         if (m_root.take_structure_dirty() || m_rebuild) {
+            // The widgets are built afresh: the focus goes back to the widget of the
+            // same id, if the old one still held it. The old one lets go first, so that
+            // state it shares beyond the tree (a player's focus) does not stay focused.
+            std::optional<std::string> focused_id;
+            if (m_focused != nullptr) {
+                if (m_focused->has_focus()) {
+                    if (auto id = m_focused->widget_id()) focused_id = std::string(*id);
+                }
+                m_focused->set_focus(false);
+            }
+            m_focused = nullptr;
             m_tree.clear();
             m_registry.clear();
             m_env.viewport = view;
-            m_focused = nullptr;
             widget::LayoutContext cx{m_tree, m_registry, m_env};
             auto nodes = widget::build_root_layout(m_root, cx, view);
             if (!nodes) return std::unexpected(LaunchError{"layout failed: " + nodes.error().message});
@@ -276,6 +313,8 @@ private:
             m_rebuild = false;
             m_needs_solve = true;
             m_redraw = true;
+            if (focused_id) focus(find_focusable(m_root, *focused_id));
+            refresh_availability();
         }
         // 3. solve, when the viewport or a measurement changed
         if (m_resized || view != m_solved_view) {

@@ -106,6 +106,11 @@ void VideoPlayer::set_status(PlayerStatus status) {
     m_needs_redraw = true;
 }
 
+std::uint8_t VideoPlayer::state_value() const {
+    if (m_status == PlayerStatus::Loading) return static_cast<std::uint8_t>(PlayerStatus::Idle);
+    return static_cast<std::uint8_t>(m_status);
+}
+
 bool VideoPlayer::is_playing() const {
     return m_status == PlayerStatus::Playing || m_status == PlayerStatus::Buffering ||
            (m_status == PlayerStatus::Loading && m_wants_playing);
@@ -160,7 +165,10 @@ void VideoPlayer::toggle_play() {
 }
 
 void VideoPlayer::seek(std::uint64_t position_ms) {
-    if (m_duration_ms > 0) position_ms = std::min(position_ms, m_duration_ms);
+    // A seek past the end stops at the duration once the stream has reported it; the
+    // placeholder shown until then is no limit (an early seek would land short).
+    const bool duration_known = !m_engine || m_engine->duration_ms().has_value();
+    if (duration_known && m_duration_ms > 0) position_ms = std::min(position_ms, m_duration_ms);
     m_position_ms = position_ms;
     m_mpris_jumped = true;
     if (m_engine) m_engine->seek(position_ms);
@@ -305,14 +313,16 @@ std::optional<bool> VideoPlayer::host_state() const {
 }
 
 void VideoPlayer::set_host_state(bool on) {
-    if (m_host_on_set && m_host_on == on) return;
+    // Only a change counts: setting the stored value (off at first) neither marks
+    // the state as set nor asks for a redraw.
+    if (m_host_on == on) return;
     m_host_on = on;
     m_host_on_set = true;
     m_needs_redraw = true;
 }
 
 std::pair<std::int64_t, bool> VideoPlayer::host_value() const {
-    const bool open = m_status != PlayerStatus::Idle && m_status != PlayerStatus::Error;
+    const bool open = state_value() != static_cast<std::uint8_t>(PlayerStatus::Idle) && m_status != PlayerStatus::Error;
     return {static_cast<std::int64_t>(m_position_ms), open};
 }
 

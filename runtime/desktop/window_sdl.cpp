@@ -30,7 +30,9 @@ struct NamedKeyRow {
     SDL_Keycode sdl;
     NamedKey key;
 };
-constexpr std::array<NamedKeyRow, 22> kNamedKeys{{
+// The media keys for the previous and next track have no row: they belong to the
+// player, which the desktop reaches through MPRIS.
+constexpr std::array<NamedKeyRow, 20> kNamedKeys{{
     {SDLK_TAB, NamedKey::Tab},
     {SDLK_BACKSPACE, NamedKey::Backspace},
     {SDLK_DELETE, NamedKey::Delete},
@@ -51,8 +53,6 @@ constexpr std::array<NamedKeyRow, 22> kNamedKeys{{
     {SDLK_AUDIOPLAY, NamedKey::MediaPlayPause},
     {SDLK_AC_BACK, NamedKey::BrowserBack},
     {SDLK_AC_FORWARD, NamedKey::BrowserForward},
-    {SDLK_AUDIOPREV, NamedKey::BrowserBack},
-    {SDLK_AUDIONEXT, NamedKey::BrowserForward},
 }};
 
 Modifiers modifiers_of(Uint16 mod) {

@@ -30,11 +30,20 @@ std::unexpected<DecodeError> error(DecodeErrorKind kind, std::string message) {
     return std::unexpected(DecodeError{kind, std::move(message)});
 }
 
+bool within(std::uint32_t w, std::uint32_t h, const DecodeLimits& limits) {
+    return w <= limits.max_dimension && h <= limits.max_dimension &&
+           static_cast<std::uint64_t>(w) * h * 4 <= limits.max_bytes;
+}
+
 std::expected<void, DecodeError> check_size(std::uint32_t w, std::uint32_t h, const DecodeLimits& limits) {
     if (w == 0 || h == 0) return error(DecodeErrorKind::Corrupt, "the picture has no pixels");
     if (w > limits.max_dimension || h > limits.max_dimension) {
         return error(DecodeErrorKind::TooLarge, fmt::format("{}x{} is larger than {} pixels a side", w, h,
                                                             limits.max_dimension));
+    }
+    if (!within(w, h, limits)) {
+        return error(DecodeErrorKind::TooLarge,
+                     fmt::format("{}x{} would take more than {} bytes decoded", w, h, limits.max_bytes));
     }
     return {};
 }
@@ -71,8 +80,7 @@ JpegRun jpeg_run(jpeg_decompress_struct& cinfo, JpegErrorManager& err, Rgba& out
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&cinfo, TRUE);
-    if (cinfo.image_width == 0 || cinfo.image_height == 0 || cinfo.image_width > limits.max_dimension ||
-        cinfo.image_height > limits.max_dimension) {
+    if (cinfo.image_width == 0 || cinfo.image_height == 0 || !within(cinfo.image_width, cinfo.image_height, limits)) {
         return JpegRun::TooLarge;
     }
     cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;

@@ -94,7 +94,10 @@ struct ImageStore::Core {
         if (bytes->size() > options.max_fetched_bytes) {
             return std::unexpected(fmt::format("answer of {} bytes is too large", bytes->size()));
         }
-        auto decoded = image_decode::decode(*bytes, image_decode::DecodeLimits{.max_dimension = options.max_dimension});
+        // A picture that could never fit the cache is refused from its header, before
+        // its pixels take memory.
+        auto decoded = image_decode::decode(
+            *bytes, image_decode::DecodeLimits{.max_dimension = options.max_dimension, .max_bytes = options.cache_bytes});
         if (!decoded) return std::unexpected(decoded.error().message);
         ImageRef image = Image::from_rgba8(decoded->width, decoded->height, decoded->pixels);
         if (!image) return std::unexpected(std::string("decoded picture could not be stored"));

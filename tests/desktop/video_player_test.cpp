@@ -91,21 +91,26 @@ TEST(VideoPlayer, InitialStateAndOperationsWithoutAnEngine) {
 
     player.open("https://demo.invalid/clip.mp4");
     EXPECT_EQ(player.status(), PlayerStatus::Loading);
+    EXPECT_EQ(player.state_value(), 2) << "a stream still opening is not open yet";
     player.seek(30'000);
     EXPECT_EQ(player.position_ms(), 30'000u);
     player.seek(90'000);
     EXPECT_EQ(player.position_ms(), 60'000u) << "a seek past the end stops at the duration";
 
-    // The host's on/off state: set once, unchanged values do nothing.
+    // The host's on/off state: only a change of the stored value (off at first)
+    // marks it set and asks for a redraw.
     player.mark_drawn();
     player.set_host_state(false);
-    EXPECT_EQ(player.host_state(), std::optional<bool>(false));
-    EXPECT_TRUE(player.needs_redraw());
-    player.mark_drawn();
-    player.set_host_state(false);
+    EXPECT_FALSE(player.host_state().has_value());
     EXPECT_FALSE(player.needs_redraw());
     player.set_host_state(true);
     EXPECT_EQ(player.host_state(), std::optional<bool>(true));
+    EXPECT_TRUE(player.needs_redraw());
+    player.mark_drawn();
+    player.set_host_state(true);
+    EXPECT_FALSE(player.needs_redraw());
+    player.set_host_state(false);
+    EXPECT_EQ(player.host_state(), std::optional<bool>(false));
 }
 
 TEST(VideoPlayer, PlaysTheSynthesizedClipAndDrawsItsPictures) {
@@ -116,6 +121,12 @@ TEST(VideoPlayer, PlaysTheSynthesizedClipAndDrawsItsPictures) {
     EXPECT_EQ(player.bounds(), (Rect{0, 0, 320, 180}));
 
     player.open("https://demo.invalid/clip.mp4");
+    // Waiting for the state to leave 2 waits until the clip is open and has a picture.
+    EXPECT_EQ(player.state_value(), 2);
+    EXPECT_FALSE(player.host_value().second);
+    ASSERT_TRUE(h.pump_until(player, [&] { return player.state_value() != 2; }));
+    EXPECT_EQ(player.status(), PlayerStatus::Paused);
+    ASSERT_NE(player.engine()->latest_frame(), std::nullopt);
     player.seek(45'000);
     EXPECT_EQ(player.position_ms(), 45'000u) << "a seek shows at once";
     player.play();
@@ -209,6 +220,18 @@ TEST(VideoPlayer, PointerAndKeysControlPlayback) {
     // A click outside the player is not its business.
     h.send(player, press_at(700, 100), &handled);
     EXPECT_FALSE(handled);
+}
+
+TEST(VideoPlayer, AnEarlySeekIsNotCutToTheDurationPlaceholder) {
+    // Until the stream reports its duration the player shows 60 s; a seek to 90 s
+    // made then still asks for 90 s.
+    VideoPlayer player = VideoPlayer::with_engine(
+        VideoPlayerState{}, engine::MediaEngine::create(engine::EngineOptions{.audio = engine::AudioOutput::Null}));
+    player.open("/nonexistent/long-clip.webm");
+    ASSERT_FALSE(player.engine()->duration_ms().has_value());
+    EXPECT_EQ(player.duration_ms(), 60'000u);
+    player.seek(90'000);
+    EXPECT_EQ(player.position_ms(), 90'000u);
 }
 
 TEST(VideoPlayer, FailedStreamShowsAnErrorState) {

@@ -2,8 +2,10 @@
 // frame, sleeps until another thread wakes it, takes real pointer and key input, and
 // quits cleanly. Screenshots come from the X server and are compared by regions.
 #include "vorn_ui/launch.h"
+#include "vorn_ui/local_state.h"
 #include "vorn_ui/text_selection/clipboard.h"
 #include "vorn_ui/wake.h"
+#include "vorn_ui/widget/text_input.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "x_client.h"
@@ -252,6 +255,316 @@ TEST(Launch, OpensDrawsWakesTakesInputAndQuits) {
     EXPECT_TRUE(found.key);
     std::lock_guard lock(shared.mu);
     EXPECT_TRUE(shared.clipboard_ok);
+}
+
+// What the loop did, as the second window test's root saw it.
+struct LoopLog {
+    std::mutex mu;
+    std::vector<std::string> first_frame;  // operations up to the first mark_drawn
+    std::set<std::string> available;       // addresses of the last availability pass
+    std::vector<std::string> keys;         // named keys seen ("named:<code>")
+    std::atomic<int> syncs{0};
+    std::atomic<int> builds{0};
+    std::atomic<bool> idle{false};     // the root asks for idle syncs while set
+    std::atomic<bool> focused{false};  // the field had the focus at the last sync
+    std::atomic<bool> renamed{false};  // the next tree gives the field's host another id
+};
+
+// A host over a field that outlives the tree, as a player host over the shared
+// player: the root builds a new host on every rebuild.
+class FieldHost : public widget::Widget {
+public:
+    FieldHost(std::shared_ptr<widget::TextInput> field, std::string id) : m_field(std::move(field)), m_id(std::move(id)) {}
+    void sync(widget::RuntimeState& state) override { m_field->sync(state); }
+    widget::NodeId build_layout(widget::LayoutContext& cx) override {
+        const widget::NodeId node = m_field->build_layout(cx);
+        cx.registry.register_node(node, this);
+        return node;
+    }
+    void apply_layout(const layout::LayoutTree& tree, widget::NodeId node, Point origin) override {
+        m_field->apply_layout(tree, node, origin);
+    }
+    void draw(Scene& scene, const Affine& t, widget::DrawContext& cx) override { m_field->draw(scene, t, cx); }
+    void handle_event(const Event& event, widget::EventContext& cx, widget::NodeId node) override {
+        m_field->handle_event(event, cx, node);
+    }
+    std::string_view type_name() const override { return "FieldHost"; }
+    std::optional<std::string_view> widget_id() const override { return m_id; }
+    Rect bounds() const override { return m_field->bounds(); }
+    bool is_focusable() const override { return true; }
+    void set_focus(bool focused) override { m_field->set_focus(focused); }
+    bool has_focus() const override { return m_field->has_focus(); }
+    bool needs_redraw() const override { return m_field->needs_redraw(); }
+    void mark_drawn() override { m_field->mark_drawn(); }
+
+private:
+    std::shared_ptr<widget::TextInput> m_field;
+    std::string m_id;
+};
+
+// A root over one search field bound to a shared cell. Like the program's palette,
+// it rebuilds its tree whenever the cell's text changed; it offers one available
+// and one unavailable action.
+class FieldRoot : public widget::Widget {
+public:
+    FieldRoot(LoopLog& log, local_state::TextState cell)
+        : m_log(log),
+          m_cell(cell),
+          m_field(std::make_shared<widget::TextInput>(widget::TextInput::from_state(std::move(cell)).with_kind(2))) {}
+
+    void sync(widget::RuntimeState& state) override {
+        m_log.syncs.fetch_add(1);
+        note("sync");
+        if (m_cell.generation() != m_built_generation || m_log.renamed.load() != m_built_renamed) m_dirty = true;
+        if (m_children[0]) {
+            m_children[0]->sync(state);
+            m_log.focused = m_children[0]->has_focus();
+        }
+    }
+    bool take_structure_dirty() override {
+        note("take_structure_dirty");
+        return std::exchange(m_dirty, false);
+    }
+    widget::NodeId build_layout(widget::LayoutContext& cx) override {
+        note("build_layout");
+        m_log.builds.fetch_add(1);
+        m_built_generation = m_cell.generation();
+        m_built_renamed = m_log.renamed.load();
+        m_children[0] = std::make_unique<FieldHost>(m_field, m_built_renamed ? "other_input" : "palette_input");
+        layout::Style style;
+        style.flex_direction = layout::FlexDirection::Column;
+        style.size = {layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)};
+        widget::NodeId kids[] = {m_children[0]->build_layout(cx)};
+        const auto node = *cx.tree.new_with_children(style, kids);
+        cx.registry.register_node(node, this);
+        return node;
+    }
+    void apply_layout(const layout::LayoutTree& tree, widget::NodeId node, Point origin) override {
+        note("apply_layout");
+        auto l = tree.layout(node);
+        if (l) m_bounds = {origin.x + l->x, origin.y + l->y, origin.x + l->x + l->width, origin.y + l->y + l->height};
+        if (auto kids = tree.children(node); kids && !kids->empty()) m_children[0]->apply_layout(tree, (*kids)[0], m_bounds.origin());
+    }
+    void draw(Scene& scene, const Affine& t, widget::DrawContext& cx) override {
+        scene.fill(FillRule::NonZero, t, cx.theme.background, m_bounds);
+        m_children[0]->draw(scene, t, cx);
+    }
+    void draw_with_presence(Scene& scene, const Affine& t, widget::DrawContext& cx,
+                            const widget::PresenceContext&) override {
+        note("draw_with_presence");
+        draw(scene, t, cx);
+    }
+    void handle_event(const Event& event, widget::EventContext& cx, widget::NodeId node) override {
+        if (const auto* k = std::get_if<KeyEvent>(&event); k && !k->released && k->kind == KeyEvent::Kind::Named) {
+            std::lock_guard lock(m_log.mu);
+            m_log.keys.push_back("named:" + std::to_string(key_code(k->named)));
+        }
+        if (auto kids = cx.tree.children(node); kids && !kids->empty()) m_children[0]->handle_event(event, cx, (*kids)[0]);
+    }
+    std::span<const std::unique_ptr<widget::Widget>> children() const override { return m_children; }
+    std::span<std::unique_ptr<widget::Widget>> children_mut() override { return m_children; }
+    std::string_view type_name() const override { return "FieldRoot"; }
+    Rect bounds() const override { return m_bounds; }
+    bool needs_idle_sync() const override { return m_log.idle.load(); }
+    bool needs_redraw() const override { return m_children[0] && m_children[0]->needs_redraw(); }
+    void mark_drawn() override {
+        note("mark_drawn");
+        m_first_frame_done = true;
+        if (m_children[0]) m_children[0]->mark_drawn();
+    }
+    widget::ActionResources action_resources() const override {
+        using vorn_actions::resource::ActionSpec;
+        using vorn_actions::resource::Resource;
+        auto fixed = [](const char* name) {
+            return ActionSpec::fixed(name, name, vorn_actions::EncodedAction{"test.operation", "{}"});
+        };
+        widget::ActionResources out;
+        out.push_back(Resource("test.res", "test", "Test")
+                          .with_action(fixed("go"))
+                          .with_action(fixed("gone").unavailable("test_off", "not now")));
+        return out;
+    }
+    void refresh_control_action_availability(const AvailableActions& available) override {
+        note("refresh_control_action_availability");
+        std::lock_guard lock(m_log.mu);
+        m_log.available.clear();
+        for (const auto& a : available) m_log.available.insert(a.resource + "#" + a.action);
+    }
+
+private:
+    void note(const char* what) {
+        if (m_first_frame_done) return;
+        std::lock_guard lock(m_log.mu);
+        m_log.first_frame.emplace_back(what);
+    }
+
+    LoopLog& m_log;
+    local_state::TextState m_cell;
+    std::shared_ptr<widget::TextInput> m_field;
+    std::uint64_t m_built_generation = 0;
+    bool m_built_renamed = false;
+    bool m_dirty = false;
+    bool m_first_frame_done = false;
+    std::vector<std::unique_ptr<widget::Widget>> m_children = std::vector<std::unique_ptr<widget::Widget>>(1);
+    Rect m_bounds;
+};
+
+TEST(Launch, FramesInOrderIdleSyncsAndFocusAcrossRebuilds) {
+    vorn_test::XvfbDisplay display("1024x768x24");
+    ASSERT_TRUE(display.ok()) << "Xvfb did not start";
+    LoopLog log;
+    local_state::TextState cell("");
+
+    struct Findings {
+        bool first_frame = false, idle_synced = false, idle_bounded = false, focused = false;
+        bool first_key = false, rebuilt = false, second_key = false, prev_key_sent = false, let_go = false;
+        int idle_syncs = 0;
+        std::string note;
+    } found;
+
+    std::thread driver([&] {
+        vorn_test::XClient x;
+        std::optional<unsigned long> win;
+        if (!x.ok() || !wait_until([&] { return (win = x.find_window("vorn loop test")).has_value(); }, 5s)) {
+            found.note = "no window";
+            launch::request_quit();
+            return;
+        }
+        found.first_frame = wait_until([&] {
+            std::lock_guard lock(log.mu);
+            return !log.first_frame.empty() && log.first_frame.back() == "mark_drawn";
+        });
+        // Let the start-up events pass, then ask for idle syncs for a second: they come
+        // without any input, at a bounded rate.
+        std::this_thread::sleep_for(500ms);
+        const int before = log.syncs.load();
+        log.idle = true;
+        vorn_ui::wake::wake_loop();
+        std::this_thread::sleep_for(1s);
+        log.idle = false;
+        found.idle_syncs = log.syncs.load() - before;
+        found.idle_synced = found.idle_syncs >= 5;
+        found.idle_bounded = found.idle_syncs <= 2 * launch::kIdleSyncHz;
+
+        // The media key for the previous track is no page navigation.
+        found.prev_key_sent = x.key(vorn_test::XClient::Key::AudioPrev);
+
+        // Focus the field, type: every typed letter rebuilds the tree, and the focus
+        // follows the field into the new tree.
+        x.click(*win, 20, 8);
+        found.focused = wait_until([&] { return log.focused.load(); }, 5s);
+        const int builds = log.builds.load();
+        x.key(vorn_test::XClient::Key::K);
+        found.first_key = wait_until([&] { return cell.text() == "k"; }, 5s);
+        found.rebuilt = wait_until([&] { return log.builds.load() > builds && log.focused.load(); }, 5s);
+        x.key(vorn_test::XClient::Key::K);
+        found.second_key = wait_until([&] { return cell.text() == "kk"; }, 5s);
+        // A tree without a widget of that id takes the focus from the field that
+        // outlives it.
+        const int before_rename = log.builds.load();
+        log.renamed = true;
+        vorn_ui::wake::wake_loop();
+        found.let_go = wait_until([&] { return log.builds.load() > before_rename; }, 5s) && wait_until([&] {
+            vorn_ui::wake::wake_loop();  // a frame after the rebuild reports the field's focus
+            return !log.focused.load();
+        }, 5s);
+        launch::request_quit();
+    });
+
+    launch::LaunchSpec spec;
+    spec.application_id = "org.vorn.LoopTest";
+    spec.window_title = "vorn loop test";
+    spec.arguments = std::vector<std::string>{"test"};
+    spec.build_root = [&] { return std::make_unique<FieldRoot>(log, cell); };
+    spec.window_size = [](const launch::LaunchArgs&) { return std::pair<std::uint32_t, std::uint32_t>{300, 200}; };
+    auto result = launch::run(std::move(spec));
+    driver.join();
+
+    ASSERT_TRUE(result.has_value()) << result.error().message;
+    EXPECT_TRUE(found.first_frame) << found.note;
+    {
+        std::lock_guard lock(log.mu);
+        const std::vector<std::string> order = {"sync",         "take_structure_dirty", "build_layout",
+                                                "refresh_control_action_availability", "apply_layout",
+                                                "draw_with_presence", "mark_drawn"};
+        EXPECT_EQ(log.first_frame, order);
+        EXPECT_EQ(log.available, (std::set<std::string>{"test.res#go"}));
+        if (found.prev_key_sent) {
+            EXPECT_EQ(std::count(log.keys.begin(), log.keys.end(), "named:150"), 0) << "a media key went back a page";
+        }
+    }
+    EXPECT_TRUE(found.idle_synced) << found.idle_syncs;
+    EXPECT_TRUE(found.idle_bounded) << found.idle_syncs;
+    EXPECT_TRUE(found.focused);
+    EXPECT_TRUE(found.first_key);
+    EXPECT_TRUE(found.rebuilt);
+    EXPECT_TRUE(found.second_key) << "after the rebuild the field had lost the focus: " << cell.text();
+    EXPECT_TRUE(found.let_go) << "the field kept the focus although no widget of its id was left";
+}
+
+// Records what text measures during a frame at display scale 2.
+class ScaledRoot : public widget::Widget {
+public:
+    struct Seen {
+        float scale = 0, text_scale = 0;
+        Size drawn_size, measured_size;
+        bool drawn = false;
+    };
+    explicit ScaledRoot(Seen& seen) : m_seen(seen) {}
+
+    widget::NodeId build_layout(widget::LayoutContext& cx) override {
+        m_seen.scale = cx.env.scale;
+        m_seen.text_scale = cx.env.text_scale;
+        layout::Style style;
+        style.size = {layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)};
+        const auto node = cx.tree.new_leaf(style);
+        cx.registry.register_node(node, this);
+        return node;
+    }
+    void apply_layout(const layout::LayoutTree& tree, widget::NodeId node, Point origin) override {
+        auto l = tree.layout(node);
+        if (l) m_bounds = {origin.x + l->x, origin.y + l->y, origin.x + l->x + l->width, origin.y + l->y + l->height};
+    }
+    void draw(Scene& scene, const Affine& t, widget::DrawContext& cx) override {
+        // A widget that measures at its font size times the text scale over the
+        // renderer's scale factor, and draws at its font size.
+        m_seen.measured_size = cx.text.measure("Large video title", 14.5f * m_seen.text_scale / cx.text.scale_factor());
+        m_seen.drawn_size = cx.text.measure("Large video title", 14.5f);
+        cx.text.draw_text(scene, t, "Large video title", 14.5f, cx.theme.text, m_bounds.origin());
+        m_seen.drawn = true;
+    }
+    std::string_view type_name() const override { return "ScaledRoot"; }
+    Rect bounds() const override { return m_bounds; }
+    void mark_drawn() override { launch::request_quit(); }
+
+private:
+    Seen& m_seen;
+    Rect m_bounds;
+};
+
+TEST(Launch, TextMeasuresInLogicalPixelsOnAScaledDisplay) {
+    vorn_test::XvfbDisplay display("1024x768x24");
+    ASSERT_TRUE(display.ok()) << "Xvfb did not start";
+    const char* old = std::getenv("VORN_UI_SCALE");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("VORN_UI_SCALE", "2", 1);
+    ScaledRoot::Seen seen;
+    launch::LaunchSpec spec;
+    spec.application_id = "org.vorn.ScaleTest";
+    spec.arguments = std::vector<std::string>{"test"};
+    spec.build_root = [&] { return std::make_unique<ScaledRoot>(seen); };
+    spec.window_size = [](const launch::LaunchArgs&) { return std::pair<std::uint32_t, std::uint32_t>{300, 200}; };
+    auto result = launch::run(std::move(spec));
+    if (old != nullptr) {
+        setenv("VORN_UI_SCALE", saved.c_str(), 1);
+    } else {
+        unsetenv("VORN_UI_SCALE");
+    }
+    ASSERT_TRUE(result.has_value()) << result.error().message;
+    ASSERT_TRUE(seen.drawn);
+    EXPECT_FLOAT_EQ(seen.scale, 2.0f);
+    EXPECT_EQ(seen.measured_size, seen.drawn_size) << "measured " << seen.measured_size.height << " for text drawn "
+                                                    << seen.drawn_size.height << " high";
 }
 
 }  // namespace

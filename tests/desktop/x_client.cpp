@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/XF86keysym.h>
 #include <X11/keysym.h>
 
 #include <string>
@@ -71,12 +72,20 @@ void XClient::click(unsigned long window, int x, int y) {
     XFlush(dpy(m_dpy));
 }
 
-void XClient::key(Key key) {
-    const KeySym sym = key == Key::K ? XK_k : key == Key::Escape ? XK_Escape : XK_space;
+bool XClient::key(Key key) {
+    KeySym sym = XK_space;
+    switch (key) {
+        case Key::K: sym = XK_k; break;
+        case Key::Escape: sym = XK_Escape; break;
+        case Key::Space: sym = XK_space; break;
+        case Key::AudioPrev: sym = XF86XK_AudioPrev; break;
+    }
     const KeyCode code = XKeysymToKeycode(dpy(m_dpy), sym);
+    if (code == 0) return false;
     XTestFakeKeyEvent(dpy(m_dpy), code, True, 0);
     XTestFakeKeyEvent(dpy(m_dpy), code, False, 0);
     XFlush(dpy(m_dpy));
+    return true;
 }
 
 }  // namespace vorn_test

@@ -28,8 +28,9 @@ public:
     std::optional<Shot> screenshot(unsigned long window);
 
     void click(unsigned long window, int x, int y);
-    enum class Key { K, Escape, Space };
-    void key(Key key);
+    enum class Key { K, Escape, Space, AudioPrev };
+    // False when the server's keymap has no key for it.
+    bool key(Key key);
 
 private:
     void* m_dpy = nullptr;

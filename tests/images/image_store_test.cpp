@@ -68,6 +68,7 @@ TEST(ImageDecode, DecodesEachFormatAndRefusesBrokenData) {
         std::vector<std::uint8_t> bytes;
         dec::DecodeErrorKind kind;
         std::uint32_t max_dimension;
+        std::size_t max_bytes = 1u << 20;
     } bad[] = {
         {"truncated png", cut(png, png.size() / 2), dec::DecodeErrorKind::Truncated, 8192},
         {"png header only", cut(png, 20), dec::DecodeErrorKind::Truncated, 8192},
@@ -77,10 +78,14 @@ TEST(ImageDecode, DecodesEachFormatAndRefusesBrokenData) {
         {"empty", {}, dec::DecodeErrorKind::UnknownFormat, 8192},
         {"gif", {'G', 'I', 'F', '8', '9', 'a', 0, 0}, dec::DecodeErrorKind::UnknownFormat, 8192},
         {"wider than the limit", png, dec::DecodeErrorKind::TooLarge, 10},
+        // 16 x 8 pixels take 512 bytes decoded: each format is refused from its header.
+        {"png larger than the byte budget", png, dec::DecodeErrorKind::TooLarge, 8192, 511},
+        {"jpeg larger than the byte budget", jpeg, dec::DecodeErrorKind::TooLarge, 8192, 511},
+        {"webp larger than the byte budget", webp, dec::DecodeErrorKind::TooLarge, 8192, 511},
     };
     for (const auto& c : bad) {
         SCOPED_TRACE(c.name);
-        auto out = dec::decode(c.bytes, dec::DecodeLimits{.max_dimension = c.max_dimension});
+        auto out = dec::decode(c.bytes, dec::DecodeLimits{.max_dimension = c.max_dimension, .max_bytes = c.max_bytes});
         ASSERT_FALSE(out.has_value());
         EXPECT_EQ(out.error().kind, c.kind) << out.error().message;
         EXPECT_FALSE(out.error().message.empty());
@@ -241,11 +246,14 @@ TEST(ImageStore, CacheStaysWithinItsByteBound) {
     EXPECT_TRUE(load(1).has_value());
     EXPECT_EQ(server.requests(), served + 1);
 
-    // A picture larger than the whole cache is refused rather than fetched forever.
+    // A picture larger than the whole cache is refused, from its header, rather than
+    // decoded and fetched forever.
     ImageStore tiny = ImageStore::create(server.fetcher(), ImageStoreOptions{.cache_bytes = 1000});
     (void)tiny.get(server.url("/sq3.png"));
     ASSERT_TRUE(tiny.block_until_idle(10s));
     EXPECT_EQ(tiny.state(server.url("/sq3.png")), EntryState::Failed);
+    EXPECT_NE(tiny.failure(server.url("/sq3.png"))->find("bytes decoded"), std::string::npos)
+        << tiny.failure(server.url("/sq3.png")).value_or("");
 }
 
 TEST(ImageStore, DroppingTheStoreWithLoadsInFlightIsSafe) {

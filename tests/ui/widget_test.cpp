@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
+#include <string>
 
 #include "test_widgets.h"
 #include "vorn_ui/local_state.h"
@@ -14,7 +16,12 @@ namespace {
 using namespace vorn_ui_test;
 using vorn_ui::local_state::TextState;
 using vorn_ui::widget::scrollable::ScrollOffset;
-using vorn_ui::widget::text_input::TextBuffer;
+
+// A buffer record of the program's own kind: a mutex guarding a text.
+struct PendingText {
+  std::mutex mutex;
+  std::string text;
+};
 
 TEST(WidgetDefaults, ClipTestNeedsAnOverlapWithArea) {
   const Rect bounds{0, 0, 100, 50};
@@ -85,10 +92,25 @@ TEST(WidgetDefaults, LabelsAndKeyActions) {
   EXPECT_EQ(label->text, "Open video: x");
   EXPECT_FALSE(box.label_at({50, 5}).has_value());  // x1 is outside
 
-  EXPECT_TRUE(box.handle_key_action("vorn.key-action:activate", AccessRequest::Activate));
-  EXPECT_EQ(box.last_request, AccessRequest::Activate);
-  EXPECT_FALSE(box.handle_key_action("vorn.key-action:bogus", AccessRequest::Activate));
-  EXPECT_FALSE(box.handle_key_action("other:activate", AccessRequest::Activate));
+  // A well-formed identifier hands the request given to perform_action.
+  struct Row {
+    const char* identifier;
+    AccessRequest request;
+    bool performed;
+  };
+  const Row rows[] = {
+      {"vorn.key-action:activate", AccessRequest::Activate, true},
+      {"vorn.key-action:focus", AccessRequest::Activate, true},
+      {"vorn.key-action:2", AccessRequest::Toggle, true},
+      {"vorn.key-action:bogus", AccessRequest::Activate, false},
+      {"vorn.key-action:", AccessRequest::Activate, false},
+      {"other:activate", AccessRequest::Activate, false},
+  };
+  for (const Row& r : rows) {
+    box.last_request.reset();
+    EXPECT_EQ(box.handle_key_action(r.identifier, r.request), r.performed) << r.identifier;
+    EXPECT_EQ(box.last_request, r.performed ? std::optional<AccessRequest>(r.request) : std::nullopt) << r.identifier;
+  }
 }
 
 TEST(WidgetDefaults, BindingsComeFromAccessibilityNodes) {
@@ -222,6 +244,23 @@ TEST(Scrolling, DragScrollsAndSwallowsTheClick) {
   EXPECT_FALSE(page.scroller->needs_animation_frame());
 }
 
+TEST(Scrolling, TheReleaseEndingADragReachesTheChildHandled) {
+  // A control pressed where a drag began sees the release (marked handled, so
+  // it is no click) and can let go of its press.
+  Harness h;
+  auto tall = std::make_unique<Box>(100, 2000);
+  Box* box = tall.get();
+  Scrollable scroller = Scrollable::with_child(WidgetPtr(std::move(tall)));
+  h.layout(scroller, 300, 400);
+  h.send(scroller, press(50, 300));
+  h.send(scroller, move(50, 200));
+  ASSERT_TRUE(scroller.wants_pointer_capture());
+  const int seen = box->events;
+  EXPECT_TRUE(h.send(scroller, release(50, 200)).handled);
+  EXPECT_EQ(box->events, seen + 1);
+  EXPECT_EQ(box->clicks, 0);
+}
+
 TEST(TextEditing, TypingPublishesIntoTheSharedCell) {
   Harness h;
   TextState cell("");
@@ -278,9 +317,30 @@ TEST(TextEditing, TypingPublishesIntoTheSharedCell) {
   EXPECT_EQ(cell.text(), "from root");
 }
 
+TEST(TextEditing, SpaceInAFocusedFieldDoesNotScrollThePage) {
+  // The field sits before a scroll page in one column, as the top bar's search
+  // field sits before the page: a key the field leaves goes on to the page.
+  Harness h;
+  Column col;
+  col.size = {vorn_ui::layout::Dimension::percent(1), vorn_ui::layout::Dimension::percent(1)};
+  auto& input = col.add_widget(TextInput::local().with_id("search_input"));
+  ScrollPage page;
+  Scrollable& scroller = col.add_widget(std::move(*page.scroller));
+  h.layout(col, 300, 440);
+  input.set_focus(true);
+  EXPECT_TRUE(h.send(col, KeyEvent::named_key(NamedKey::Space)).handled);
+  h.send(col, TextInputEvent{" "});
+  EXPECT_EQ(input.text(), " ");
+  EXPECT_EQ(scroller.offset().y, 0);
+  // Unfocused, Space pages down as before.
+  input.set_focus(false);
+  h.send(col, KeyEvent::named_key(NamedKey::Space));
+  EXPECT_GT(scroller.offset().y, 0);
+}
+
 TEST(TextEditing, ExternalBufferIsEditedInPlace) {
   Harness h;
-  auto buffer = std::make_shared<TextBuffer>();
+  auto buffer = std::make_shared<PendingText>();
   Column col;
   auto& input = col.add_widget(TextInput::local()
                                    .with_id("grayjay_pairing_invite")

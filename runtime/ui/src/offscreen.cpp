@@ -1,14 +1,8 @@
 #include "vorn_ui/offscreen.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <random>
-
 #include <fmt/format.h>
 
+#include "atomic_file/atomic_file.h"
 #include "cairo_backend.h"
 #include "vorn_ui/widget.h"
 
@@ -62,42 +56,10 @@ std::expected<std::vector<std::uint8_t>, RenderError> encode_png(std::uint32_t w
 
 std::expected<void, RenderError> write_file_atomically(const std::filesystem::path& path,
                                                        std::span<const std::uint8_t> bytes) {
-  auto fail = [](std::string what) { return std::unexpected(RenderError{RenderError::Kind::Write, std::move(what)}); };
-  std::error_code ec;
-  const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-  std::filesystem::create_directories(parent, ec);
-  std::random_device rd;
-  const std::string tmp_name = fmt::format(".{}.{:08x}.tmp", path.filename().string(), rd());
-  const std::filesystem::path tmp = parent / tmp_name;
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) return fail(fmt::format("cannot create {}: {}", tmp.string(), std::strerror(errno)));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int err = errno;
-      ::close(fd);
-      ::unlink(tmp.c_str());
-      return fail(fmt::format("cannot write {}: {}", tmp.string(), std::strerror(err)));
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    const int err = errno;
-    ::unlink(tmp.c_str());
-    return fail(fmt::format("cannot sync {}: {}", tmp.string(), std::strerror(err)));
-  }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(tmp.c_str());
-    return fail(fmt::format("cannot replace {}: {}", path.string(), std::strerror(err)));
-  }
-  int dfd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
+  const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (auto written = atomic_file::write_creating_parent(path, view); !written)
+    return std::unexpected(
+        RenderError{RenderError::Kind::Write, fmt::format("cannot write {}: {}", path.string(), written.error().message())});
   return {};
 }
 

@@ -144,8 +144,6 @@ class TextRenderer::Impl {
     return s;
   }
 
-  float scale_factor = 1.0f;
-
  private:
   void insert(LayoutKey key, std::shared_ptr<const TextLayout> layout) {
     if (m_current.size() >= kCacheGeneration) {
@@ -223,8 +221,6 @@ std::shared_ptr<const TextLayout> TextRenderer::layout(std::string_view text, co
   return m_impl->get(text, style, max_width);
 }
 
-float TextRenderer::scale_factor() const { return m_impl->scale_factor; }
-void TextRenderer::set_scale_factor(float factor) { m_impl->scale_factor = factor > 0 ? factor : 1.0f; }
 TextCacheStats TextRenderer::cache_stats() const { return m_impl->stats(); }
 
 namespace detail {

@@ -41,19 +41,12 @@ bool Widget::handle_key_action(std::string_view identifier, AccessRequest reques
   constexpr std::string_view prefix = "vorn.key-action:";
   if (!identifier.starts_with(prefix)) return false;
   std::string_view rest = identifier.substr(prefix.size());
-  // The part after the prefix names the request; it must agree with the request given.
-  static constexpr std::pair<std::string_view, AccessRequest> names[] = {
-      {"activate", AccessRequest::Activate},
-      {"focus", AccessRequest::Focus},
-      {"toggle", AccessRequest::Toggle},
-      {"scroll-into-view", AccessRequest::ScrollIntoView},
-      {"0", AccessRequest::Activate},
-      {"1", AccessRequest::Focus},
-      {"2", AccessRequest::Toggle},
-      {"3", AccessRequest::ScrollIntoView},
-  };
-  for (const auto& [name, parsed] : names) {
-    if (rest == name) return parsed == request ? perform_action(request) : false;
+  // A well-formed identifier names a request kind after the prefix, by name
+  // or number; the request given then goes to perform_action.
+  static constexpr std::string_view names[] = {"activate", "focus", "toggle", "scroll-into-view",
+                                               "0",        "1",     "2",      "3"};
+  for (std::string_view name : names) {
+    if (rest == name) return perform_action(request);
   }
   return false;
 }

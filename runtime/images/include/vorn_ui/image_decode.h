@@ -2,6 +2,7 @@
 // Pure functions; any thread may call them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <span>
@@ -27,7 +28,7 @@ enum class DecodeErrorKind : std::uint8_t {
     UnknownFormat,  // not a JPEG, PNG or WebP
     Truncated,      // the data ends before the picture does
     Corrupt,        // the decoder refused the data
-    TooLarge,       // wider or taller than the limit
+    TooLarge,       // wider, taller or larger than the limits
 };
 
 struct DecodeError {
@@ -37,6 +38,9 @@ struct DecodeError {
 
 struct DecodeLimits {
     std::uint32_t max_dimension = 8192;
+    // Decoded bytes (width * height * 4) a picture may take; larger ones are refused
+    // from their header, before any pixel memory is taken.
+    std::size_t max_bytes = std::size_t{8192} * 8192 * 4;
 };
 
 std::expected<Rgba, DecodeError> decode(std::span<const std::uint8_t> bytes, DecodeLimits limits = {});

@@ -47,8 +47,8 @@ class OffscreenRenderer {
   // Clears to `clear` and draws the scene. Commands that cannot be drawn
   // (unbalanced layers, degenerate shapes) are skipped, never fatal.
   std::expected<RenderedImage, RenderError> render_resilient(const Scene& scene, Color clear = Color::transparent());
-  // Draws the scene over what the last render left (no clearing); for
-  // drawing many frames into one surface.
+  // Clears to `clear` and draws the scene without reading the picture back;
+  // for drawing many frames into one surface (see argb32_pixels).
   void render_into(const Scene& scene, Color clear);
   std::uint32_t width() const;
   std::uint32_t height() const;
@@ -68,8 +68,8 @@ class OffscreenRenderer {
 std::expected<std::vector<std::uint8_t>, RenderError> encode_png(std::uint32_t width, std::uint32_t height,
                                                                  std::span<const std::uint8_t> rgba);
 
-// Writes bytes through a temporary file in the same directory that is synced
-// and then renamed over `path`; the parent directory is created when missing.
+// Writes bytes atomically (atomic_file: a temporary file in the same
+// directory, synced, renamed over `path`); missing parents are created.
 std::expected<void, RenderError> write_file_atomically(const std::filesystem::path& path,
                                                        std::span<const std::uint8_t> bytes);
 

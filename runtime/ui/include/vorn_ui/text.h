@@ -71,10 +71,11 @@ class TextRenderer {
   std::shared_ptr<const TextLayout> layout(std::string_view text, const TextStyle& style,
                                            std::optional<double> max_width = std::nullopt);
 
-  // Physical pixels per logical pixel the text is drawn for (1.0 unless set);
-  // measurements stay in logical pixels.
-  float scale_factor() const;
-  void set_scale_factor(float factor);
+  // How many of this renderer's units make one logical pixel: always 1.0, since
+  // sizes are measured in logical pixels at every display scale (the display
+  // scale is applied by the drawing transform). A widget that converts a
+  // measurement into logical pixels divides by it.
+  float scale_factor() const { return 1.0f; }
   TextCacheStats cache_stats() const;
 
   class Impl;

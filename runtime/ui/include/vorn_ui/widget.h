@@ -192,9 +192,9 @@ class Widget {
   }
   // An activation request goes to perform_action unchanged.
   virtual bool activate(AccessRequest request) { return perform_action(request); }
-  // Identifiers "vorn.key-action:<request>" ("activate", "focus", "toggle",
-  // "scroll-into-view", or the request's number) go to perform_action; any
-  // other identifier answers false.
+  // A well-formed identifier "vorn.key-action:<kind>" ("activate", "focus",
+  // "toggle", "scroll-into-view", or the kind's number) hands `request` to
+  // perform_action and answers its answer; any other identifier answers false.
   virtual bool handle_key_action(std::string_view identifier, AccessRequest request);
   virtual bool needs_commit() const;
   // The first invocation any child gives, children asked in order.

@@ -179,10 +179,13 @@ void Scrollable::handle_event(const Event& event, EventContext& cx, NodeId node)
       const Drag was = m_drag;
       m_drag = Drag::Idle;
       if (was == Drag::Dragging || was == Drag::Thumb) {
-        // A drag ends here: the children never see this release as a click.
+        // A drag ends here: the children never see this release as a click,
+        // but they see it already handled, so that a control pressed where
+        // the drag began lets go of its press.
         cx.handled = true;
         m_needs_redraw = true;
         if (was == Drag::Thumb) m_velocity_x = m_velocity_y = 0;
+        if (m_child && have_child_node) m_child->handle_event(event, cx, child_node);
         return;
       }
       to_child();

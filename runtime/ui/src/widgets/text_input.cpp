@@ -111,10 +111,10 @@ TextInput TextInput::with_text_size(float size) && {
   if (size > 0) m_text_size = size;
   return std::move(*this);
 }
-TextInput TextInput::with_external_buffer(SharedTextBuffer buffer) && {
-  if (!buffer) return std::move(*this);
+TextInput TextInput::with_external_text(std::shared_ptr<std::mutex> mutex, std::shared_ptr<std::string> text) && {
   m_source = Source::Buffer;
-  m_buffer = std::move(buffer);
+  m_buffer_mutex = std::move(mutex);
+  m_buffer_text = std::move(text);
   m_cell.reset();
   reload();
   m_caret = m_anchor = m_text.size();
@@ -139,10 +139,10 @@ void TextInput::reload() {
     if (generation == m_seen_generation) return;
     m_seen_generation = generation;
     fresh = std::move(text);
-  } else if (m_source == Source::Buffer && m_buffer) {
-    std::lock_guard lock(m_buffer->mutex);
-    if (m_buffer->text == m_text) return;
-    fresh = m_buffer->text;
+  } else if (m_source == Source::Buffer && m_buffer_text) {
+    std::lock_guard lock(*m_buffer_mutex);
+    if (*m_buffer_text == m_text) return;
+    fresh = *m_buffer_text;
   } else {
     return;
   }
@@ -161,12 +161,12 @@ void TextInput::commit() {
   m_needs_redraw = true;
   if (m_source == Source::Cell && m_cell) {
     if (auto generation = m_cell->publish(m_text)) m_seen_generation = *generation;
-  } else if (m_source == Source::Buffer && m_buffer) {
-    std::lock_guard lock(m_buffer->mutex);
+  } else if (m_source == Source::Buffer && m_buffer_text) {
+    std::lock_guard lock(*m_buffer_mutex);
     // Overwrite the old bytes before replacing them, so a removed secret
     // does not linger in the buffer's storage.
-    std::fill(m_buffer->text.begin(), m_buffer->text.end(), '\0');
-    m_buffer->text.assign(m_text);
+    std::fill(m_buffer_text->begin(), m_buffer_text->end(), '\0');
+    m_buffer_text->assign(m_text);
   }
 }
 
@@ -270,8 +270,9 @@ void TextInput::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
 //   primary release        → stop selecting
 //   text input (focused)   → replace the selection with the text
 //   keys (focused, press)  → Backspace/Delete erase, arrows/Home/End move
-//                            (Shift extends; Ctrl works by words), Ctrl+A selects all; Enter,
-//                            Escape and everything else pass through
+//                            (Shift extends; Ctrl works by words), Ctrl+A selects all, Space
+//                            is kept (its text follows as text input); Enter, Escape and
+//                            everything else pass through
 void TextInput::handle_event(const Event& event, EventContext& cx, NodeId node) {
   const double scale = cx.scale > 0 ? cx.scale : 1.0;
   auto local_x = [&](Point p) { return p.x / scale - m_bounds.x0 - kPadding + m_scroll_x; };
@@ -361,6 +362,12 @@ void TextInput::handle_event(const Event& event, EventContext& cx, NodeId node) 
         break;
       case NamedKey::End:
         move_caret(m_text.size(), shift);
+        break;
+      case NamedKey::Space:
+        // The space itself arrives as text input; the key press is the
+        // field's, so nothing around it (a page that scrolls on Space, a
+        // focused control) acts on it as well.
+        if (k->modifiers.control() || k->modifiers.alt()) return;
         break;
       default:
         return;  // not an editing key: leave it to others

@@ -27,19 +27,11 @@ double widest_word(std::string_view text, const TextStyle& style, TextRenderer& 
 
 }  // namespace
 
-void Text::set_content(std::string content) {
-  if (content == m_content) return;
-  m_content = std::move(content);
-  m_needs_redraw = true;
-  m_layout_dirty = true;
-}
-
 NodeId Text::build_layout(LayoutContext& cx) {
   layout::Style style;
   style.flex_shrink = 1.0f;
   NodeId node = cx.tree.new_leaf(style, true);
   cx.registry.register_node(node, this);
-  m_node = node;
   return node;
 }
 

@@ -26,7 +26,9 @@ class MprisService;
 
 namespace vorn_ui::widget::video_player {
 
-// The player's state values. 2 is "nothing opened".
+// The player's states. Their numbers are the player's state values, except that
+// a stream still opening answers 2 ("nothing open yet") like a player that has
+// opened nothing: a caller waiting for the state to leave 2 waits for the stream.
 enum class PlayerStatus : std::uint8_t {
     Playing = 0,
     Paused = 1,
@@ -101,7 +103,8 @@ public:
     void set_volume(double volume);
 
     PlayerStatus status() const { return m_status; }
-    std::uint8_t state_value() const { return static_cast<std::uint8_t>(m_status); }
+    // 2 until a stream is open (nothing opened, or still opening); then the status's number.
+    std::uint8_t state_value() const;
     bool is_playing() const;
     std::uint64_t position_ms() const { return m_position_ms; }
     std::uint64_t duration_ms() const { return m_duration_ms; }
@@ -129,11 +132,12 @@ public:
     void pump_media_controls();
 
     // The on/off state that a player host sets (the window shows the player full
-    // screen while it is on), with the mark that says it was ever set.
+    // screen while it is on), with the mark that says it was ever changed: the
+    // state answers nothing until a value other than the stored one (off) is set.
     std::optional<bool> host_state() const;
     void set_host_state(bool on);
     // The player's value for a host: the position in milliseconds, meaningful once a
-    // stream is open.
+    // stream is open (the state value is no longer 2) and has not failed.
     std::pair<std::int64_t, bool> host_value() const;
 
     void request_redraw() { m_needs_redraw = true; }

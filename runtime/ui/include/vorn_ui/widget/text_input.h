@@ -1,10 +1,11 @@
 // TextInput: a one-line editable field with caret, selection and placeholder.
 // Its text lives in one of three places: a shared LocalState cell (the field
 // publishes every edit and shows what others publish), an external buffer
-// (edited in place under its lock), or the field itself. Interface thread;
+// (edited in place under its owner's lock), or the field itself. Interface thread;
 // the cell and the buffer may be read by other threads.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -16,12 +17,13 @@
 
 namespace vorn_ui::widget::text_input {
 
-// A text that something outside the widget owns; guarded by its mutex.
-struct TextBuffer {
-  std::mutex mutex;
-  std::string text;
+// An external buffer: a text that something outside the widget owns, in any
+// shared record with a `mutex` that guards its `text`.
+template <class B>
+concept TextBufferLike = requires(B& b) {
+  { b.mutex } -> std::convertible_to<std::mutex&>;
+  { b.text } -> std::convertible_to<std::string&>;
 };
-using SharedTextBuffer = std::shared_ptr<TextBuffer>;
 
 enum class InputKind : std::uint8_t { Text = 0, Password = 1, Search = 2 };
 
@@ -42,8 +44,15 @@ class TextInput final : public Widget {
   TextInput with_placeholder(std::string placeholder) &&;
   TextInput with_label(std::string label) &&;
   TextInput with_text_size(float size) &&;
-  // Edits go straight into `buffer` (replacing the field's own text).
-  TextInput with_external_buffer(SharedTextBuffer buffer) &&;
+  // Edits go straight into the buffer's text under its mutex (replacing the
+  // field's own text); the field keeps the buffer alive.
+  template <TextBufferLike B>
+  TextInput with_external_buffer(std::shared_ptr<B> buffer) && {
+    if (!buffer) return std::move(*this);
+    std::shared_ptr<std::mutex> mutex(buffer, &buffer->mutex);
+    std::shared_ptr<std::string> text(buffer, &buffer->text);
+    return std::move(*this).with_external_text(std::move(mutex), std::move(text));
+  }
   TextInput with_option(InputOption option) &&;
 
   std::string text() const;
@@ -75,6 +84,7 @@ class TextInput final : public Widget {
 
  private:
   TextInput() = default;
+  TextInput with_external_text(std::shared_ptr<std::mutex> mutex, std::shared_ptr<std::string> text) &&;
   void reload();
   void commit();
   void insert(std::string_view s);
@@ -87,7 +97,8 @@ class TextInput final : public Widget {
   enum class Source : std::uint8_t { Own, Cell, Buffer };
   Source m_source = Source::Own;
   std::optional<local_state::TextState> m_cell;
-  SharedTextBuffer m_buffer;
+  std::shared_ptr<std::mutex> m_buffer_mutex;  // both point into one shared buffer record
+  std::shared_ptr<std::string> m_buffer_text;
   std::uint64_t m_seen_generation = 0;
 
   std::string m_text;

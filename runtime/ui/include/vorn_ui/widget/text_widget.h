@@ -50,10 +50,6 @@ class Text final : public Widget {
 
   const std::string& content() const { return m_content; }
   const TextStyle& style() const { return m_style; }
-  // Replaces the text; layout_needs_measure answers true until the widget is
-  // placed again (the caller re-solves with the node marked dirty).
-  void set_content(std::string content);
-  std::optional<NodeId> node() const { return m_node; }
 
   NodeId build_layout(LayoutContext& cx) override;
   layout::SizeF measure(const layout::MeasureInput& input, TextRenderer& text) override;
@@ -74,7 +70,6 @@ class Text final : public Widget {
   std::optional<std::string> m_id;
   bool m_wrap = true;
   Rect m_bounds;
-  std::optional<NodeId> m_node;
   bool m_needs_redraw = true;
   bool m_layout_dirty = true;
 };

@@ -122,7 +122,11 @@ public:
             const auto timeout = wait_time(next_idle);
             for (detail::WindowEvent& e : m_window.wait(timeout)) {
                 switch (e.kind) {
-                    case detail::WindowEvent::Kind::Quit: return {};
+                    case detail::WindowEvent::Kind::Quit:
+                        // Input earlier in this batch may have changed the document
+                        // without a frame after it to save.
+                        save();
+                        return {};
                     case detail::WindowEvent::Kind::Resized: m_resized = m_redraw = true; break;
                     case detail::WindowEvent::Kind::Exposed: m_redraw = true; break;
                     case detail::WindowEvent::Kind::Woken: m_woken = true; break;

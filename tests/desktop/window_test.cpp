@@ -11,6 +11,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -565,6 +569,124 @@ TEST(Launch, TextMeasuresInLogicalPixelsOnAScaledDisplay) {
     EXPECT_FLOAT_EQ(seen.scale, 2.0f);
     EXPECT_EQ(seen.measured_size, seen.drawn_size) << "measured " << seen.measured_size.height << " for text drawn "
                                                     << seen.drawn_size.height << " high";
+}
+
+// A root that writes a key of the shared document for every "k" typed, and whose
+// sync can be held so that input piles up while the loop is busy.
+class WritingRoot : public widget::Widget {
+public:
+    struct Gate {
+        std::mutex mu;
+        std::condition_variable cv;
+        bool hold = false;
+        bool holding = false;
+        std::atomic<int> draws{0};
+        std::atomic<int> writes{0};
+    };
+    explicit WritingRoot(Gate& g) : m_g(g) {}
+
+    void sync(widget::RuntimeState&) override {
+        std::unique_lock lock(m_g.mu);
+        if (!m_g.hold) return;
+        m_g.holding = true;
+        m_g.cv.notify_all();
+        m_g.cv.wait_for(lock, 5s, [&] { return !m_g.hold; });
+        m_g.holding = false;
+    }
+    widget::NodeId build_layout(widget::LayoutContext& cx) override {
+        layout::Style style;
+        style.size = {layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)};
+        const auto node = cx.tree.new_leaf(style);
+        cx.registry.register_node(node, this);
+        return node;
+    }
+    void apply_layout(const layout::LayoutTree&, widget::NodeId, Point) override {}
+    void draw(Scene&, const Affine&, widget::DrawContext&) override {}
+    Rect bounds() const override { return {}; }
+    void handle_event(const Event& event, widget::EventContext& cx, widget::NodeId) override {
+        const auto* k = std::get_if<KeyEvent>(&event);
+        if (k == nullptr || k->released || k->kind != KeyEvent::Kind::Character || k->text != "k") return;
+        automerge::Document& doc = *cx.state.document;
+        const int n = m_g.writes.fetch_add(1) + 1;
+        if (doc.put(automerge::ObjId::root(), "typed", automerge::Value::str(std::to_string(n)))) doc.commit();
+    }
+    std::string_view type_name() const override { return "WritingRoot"; }
+    void mark_drawn() override { m_g.draws.fetch_add(1); }
+
+private:
+    Gate& m_g;
+};
+
+// Input and the window's close request that reach the loop in one batch: what the
+// input changed in the shared document is saved before the loop ends.
+TEST(Launch, AQuitInTheSameBatchAsAnEditStillSavesIt) {
+    vorn_test::XvfbDisplay display("1024x768x24");
+    ASSERT_TRUE(display.ok()) << "Xvfb did not start";
+    const auto dir = std::filesystem::temp_directory_path() / ("vorn-quit-save-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    const auto file = dir / "shared.automerge";
+    WritingRoot::Gate gate;
+    std::string note;
+    std::atomic<bool> loop_done{false};
+
+    std::thread driver([&] {
+        vorn_test::XClient x;
+        std::optional<unsigned long> win;
+        if (!x.ok() || !wait_until([&] { return gate.draws.load() >= 1; }) ||
+            !wait_until([&] { return (win = x.find_window("vorn quit test")).has_value(); }, 5s)) {
+            note = "no window";
+            launch::request_quit();
+            return;
+        }
+        {
+            std::unique_lock lock(gate.mu);
+            gate.hold = true;
+        }
+        wake::wake_loop();
+        {
+            std::unique_lock lock(gate.mu);
+            if (!gate.cv.wait_for(lock, 5s, [&] { return gate.holding; })) note = "the loop never synced";
+        }
+        // While the loop is held, the key and the close request queue up behind it.
+        if (!x.key(vorn_test::XClient::Key::K)) note = "no key for k";
+        x.close(*win);
+        std::this_thread::sleep_for(300ms);
+        {
+            std::unique_lock lock(gate.mu);
+            gate.hold = false;
+        }
+        gate.cv.notify_all();
+        if (!wait_until([&] { return gate.writes.load() > 0; }, 5s)) note = "the key never arrived";
+        // Should the close request not end the loop, do not hang the test.
+        if (!wait_until([&] { return loop_done.load(); }, 5s)) {
+            note = "the close request did not end the loop";
+            launch::request_quit();
+        }
+    });
+
+    launch::LaunchSpec spec;
+    spec.application_id = "org.vorn.QuitSaveTest";
+    spec.window_title = "vorn quit test";
+    spec.arguments = std::vector<std::string>{"test"};
+    spec.build_root = [&] { return std::make_unique<WritingRoot>(gate); };
+    spec.window_size = [](const launch::LaunchArgs&) { return std::pair<std::uint32_t, std::uint32_t>{200, 150}; };
+    spec.open_store = [&](std::string_view) -> std::expected<persist::DocumentStore, persist::PersistError> {
+        return persist::DocumentStore::open_at(file);
+    };
+    auto result = launch::run(std::move(spec));
+    loop_done = true;
+    driver.join();
+    ASSERT_TRUE(result.has_value()) << result.error().message;
+    ASSERT_TRUE(note.empty()) << note;
+    ASSERT_EQ(gate.writes.load(), 1);
+
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    auto doc = automerge::Document::load(bytes);
+    ASSERT_TRUE(doc.has_value()) << "no saved document";
+    auto typed = doc->get(automerge::ObjId::root(), "typed");
+    ASSERT_TRUE(typed.has_value() && typed->has_value()) << "the edit was not saved";
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -88,4 +88,16 @@ bool XClient::key(Key key) {
     return true;
 }
 
+void XClient::close(unsigned long window) {
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = window;
+    ev.xclient.message_type = XInternAtom(dpy(m_dpy), "WM_PROTOCOLS", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy(m_dpy), "WM_DELETE_WINDOW", False));
+    ev.xclient.data.l[1] = CurrentTime;
+    XSendEvent(dpy(m_dpy), window, False, NoEventMask, &ev);
+    XFlush(dpy(m_dpy));
+}
+
 }  // namespace vorn_test

@@ -31,6 +31,8 @@ public:
     enum class Key { K, Escape, Space, AudioPrev };
     // False when the server's keymap has no key for it.
     bool key(Key key);
+    // Asks the window to close, as a window manager's close button does.
+    void close(unsigned long window);
 
 private:
     void* m_dpy = nullptr;

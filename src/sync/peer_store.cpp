@@ -177,10 +177,6 @@ std::expected<std::vector<PeerRecord>, DeviceSyncError> load_peer_store(const st
         version = v.get<std::int64_t>();
         const json& list = required(document, "peers");
         if (!list.is_array()) throw DecodeFailure{"invalid type for `peers`, expected an array"};
-        // The record bound is checked before decoding so a huge list costs nothing.
-        if (list.size() > kPeerStoreMaxRecords && version == 1) {
-            return std::unexpected(DeviceSyncError::peer_store("peer store exceeds its structural bounds"));
-        }
         peers.reserve(std::min(list.size(), kPeerStoreMaxRecords));
         for (const json& item : list) peers.push_back(decode_record(item));
     } catch (const DecodeFailure& failure) {

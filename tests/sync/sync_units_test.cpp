@@ -56,10 +56,17 @@ TEST(SyncBase64, DecodesAllFourVariantsAndRefusesTheRest) {
 
 TEST(SyncInvite, AcceptsEveryForm) {
     const std::string json = invite_json(kKey, R"(["192.168.1.5","phone.local"])", "12315", R"(,"pairingCode":"ABCD1234")");
+    // Standard base64 of an invite may itself hold "/" (from a "?" or a
+    // non-ASCII character in the JSON): it is not a path.
+    const std::string questioning = invite_json(kKey, R"(["192.168.1.5","phone.local"])", "12315", R"(,"pairingCode":"ABCD1234","x":"???")");
+    const std::string slashed = encode_base64(bytes_of(questioning));
+    ASSERT_NE(slashed.find('/'), std::string::npos);
     const std::string forms[] = {
         json,
         "  \n" + json + "\r\n ",
+        "\u00a0\u3000" + json + "\u2029",  // Unicode white space around it
         encode_base64(bytes_of(json)),
+        slashed,
         url_safe_unpadded(json),
         "grayjay://sync/" + url_safe_unpadded(json),
         "prefix:" + encode_base64(bytes_of(json)),

@@ -210,7 +210,7 @@ TEST(SyncConnection, HandshakeReplyOver65535IsRefusedBeforeReading) {
 
 // ---- pull and push
 
-TEST(SyncPull, CollectsSubscriptionsAndStreamedHistoryWhileAnsweringPings) {
+TEST(SyncPull, CollectsSubscriptionsAndStreamedHistoryWhileAnsweringPingsAndDroppingEarlyData) {
     std::mt19937 rng(7);
     std::vector<std::string> history;
     nlohmann::json hist = nlohmann::json::array();
@@ -222,7 +222,11 @@ TEST(SyncPull, CollectsSubscriptionsAndStreamedHistoryWhileAnsweringPings) {
     std::string seen_exchange;
     std::uint64_t pongs = 0;
     FakePeer peer({[&](SyncSession& s) {
-        authorize(s);
+        // Data before the peer's Authorized is dropped. Like Grayjay with a key
+        // it knows, the peer authorizes before our notice has arrived.
+        send_json(s, 202, subscriptions_json({"https://www.youtube.com/channel/UCearly"}));
+        send_notify(s, NotifySubopcode::Authorized);
+        if (!await_client_authorized(s)) return;
         send_ping(s);
         auto exchange = await_data(s);
         if (!exchange || exchange->subopcode != 150) return;

@@ -60,7 +60,7 @@ void DeviceSyncHandle::set_status(SyncStatusEvent status) {
     m_state = status.state;
 }
 
-bool DeviceSyncHandle::drain(const std::function<void(PullResult)>& import) {
+bool DeviceSyncHandle::drain_device_sync(const std::function<void(PullResult)>& import) {
     bool changed = false;
     if (!m_events) return false;
     while (auto event = m_events->try_receive()) {

@@ -463,7 +463,7 @@ bool wait_for(DeviceSyncHandle& handle, Pred pred, std::vector<PullResult>* pull
               std::chrono::milliseconds timeout = 10s) {
     const auto give_up = SyncClock::now() + timeout;
     while (SyncClock::now() < give_up) {
-        handle.drain([&](PullResult r) {
+        handle.drain_device_sync([&](PullResult r) {
             if (pulled) pulled->push_back(std::move(r));
         });
         if (pred()) return true;

@@ -448,7 +448,7 @@ TEST(SyncHandle, OfflineHandleRefusesCommands) {
     EXPECT_EQ(handle.status_text(), "Start the live app to initialize device sync.");
     EXPECT_EQ(handle.state(), DeviceSyncState::Unavailable);
     EXPECT_FALSE(handle.send(sync_command::SyncNow{}));
-    EXPECT_FALSE(handle.drain({}));
+    EXPECT_FALSE(handle.drain_device_sync({}));
     EXPECT_EQ(device_sync_state_label(DeviceSyncState::Pairing), "Pairing…");
 }
 
@@ -479,11 +479,11 @@ TEST(SyncHandle, BoundedQueueDropsTheNinthCommandAndDrainDropsEqualStatus) {
     events.try_send(sync_event::Status{status});
     events.try_send(sync_event::Pulled{PullResult{{"a"}, {}, {}, {}}});
     std::vector<PullResult> imported;
-    EXPECT_TRUE(handle.drain([&](PullResult r) { imported.push_back(std::move(r)); }));
+    EXPECT_TRUE(handle.drain_device_sync([&](PullResult r) { imported.push_back(std::move(r)); }));
     EXPECT_EQ(handle.local_key(), "KEY");
     ASSERT_EQ(imported.size(), 1u);
     events.try_send(sync_event::Status{status});
-    EXPECT_FALSE(handle.drain({}));
+    EXPECT_FALSE(handle.drain_device_sync({}));
 
     // Once the worker's end of the queue is gone, sending fails.
     EXPECT_TRUE(handle.worker_running());

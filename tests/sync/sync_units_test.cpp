@@ -193,6 +193,19 @@ TEST(SyncStreams, LargePayloadsSplitAtTheBoundsAndReassemble) {
     auto too_big = encode_payload_packets(SyncOpcode::Data, 202, huge, false, next_id,
                                           [](SyncByteView) { return std::expected<void, DeviceSyncError>{}; });
     EXPECT_EQ(too_big.error().text, "outgoing sync payload exceeds resource bound");
+
+    // 8 MiB that gzip cannot shrink grows past the bound once encoded.
+    SyncBytes noise_bytes(kMaxSyncPayload);
+    std::uint32_t x = 2463534242u;
+    for (auto& b : noise_bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<std::uint8_t>(x);
+    }
+    auto grown = encode_payload_packets(SyncOpcode::Data, 202, noise_bytes, true, next_id,
+                                        [](SyncByteView) { return std::expected<void, DeviceSyncError>{}; });
+    EXPECT_EQ(grown.error().text, "encoded sync payload exceeds resource bound");
 }
 
 SyncBytes segment(std::uint32_t id, std::uint32_t word, SyncBytes rest) {

@@ -2,22 +2,13 @@
 
 #include <sodium.h>
 
+#include "sarn/sync/text.h"
+
 namespace sarn {
-namespace {
-
-std::string_view trim(std::string_view text) {
-    const char* space = " \t\r\n\v\f";
-    const auto first = text.find_first_not_of(space);
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(space);
-    return text.substr(first, last - first + 1);
-}
-
-}  // namespace
 
 std::expected<std::vector<std::uint8_t>, DeviceSyncError> decode_base64_any(std::string_view text) {
     if (sodium_init() < 0) return std::unexpected(DeviceSyncError::pairing("invalid base64 value"));
-    text = trim(text);
+    text = trim_white_space(text);
     const int variants[] = {sodium_base64_VARIANT_ORIGINAL, sodium_base64_VARIANT_ORIGINAL_NO_PADDING,
                             sodium_base64_VARIANT_URLSAFE, sodium_base64_VARIANT_URLSAFE_NO_PADDING};
     std::vector<std::uint8_t> out(text.size() / 4 * 3 + 3);

@@ -2,6 +2,7 @@
 
 #include <sodium.h>
 
+#include "sarn/sync/text.h"
 #include "sarn/sync/transport.h"
 
 namespace sarn {
@@ -44,13 +45,7 @@ bool DeviceSyncHandle::send(SyncCommand command) {
 std::string DeviceSyncHandle::take_pairing_invite() {
     std::lock_guard lock(m_pending_invite->mutex);
     std::string& buffer = m_pending_invite->text;
-    const char* space = " \t\r\n\v\f";
-    std::string copy;
-    const auto first = buffer.find_first_not_of(space);
-    if (first != std::string::npos) {
-        const auto last = buffer.find_last_not_of(space);
-        copy = buffer.substr(first, last - first + 1);
-    }
+    std::string copy(trim_white_space(buffer));
     // Wipe the whole allocation, not only the visible text.
     buffer.resize(buffer.capacity());
     sodium_memzero(buffer.data(), buffer.size());
@@ -65,7 +60,7 @@ void DeviceSyncHandle::set_status(SyncStatusEvent status) {
     m_state = status.state;
 }
 
-bool DeviceSyncHandle::drain(const std::function<void(PullResult)>& import) {
+bool DeviceSyncHandle::drain_device_sync(const std::function<void(PullResult)>& import) {
     bool changed = false;
     if (!m_events) return false;
     while (auto event = m_events->try_receive()) {

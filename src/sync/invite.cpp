@@ -3,19 +3,12 @@
 #include <nlohmann/json.hpp>
 
 #include "sarn/sync/base64.h"
+#include "sarn/sync/text.h"
 
 namespace sarn {
 namespace {
 
 using nlohmann::json;
-
-std::string_view trim(std::string_view text) {
-    const char* space = " \t\r\n\v\f";
-    const auto first = text.find_first_not_of(space);
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(space);
-    return text.substr(first, last - first + 1);
-}
 
 DeviceSyncError malformed() { return DeviceSyncError::pairing("pairing metadata is malformed or exceeds its bounds"); }
 
@@ -80,7 +73,7 @@ std::expected<void, DeviceSyncError> validate_peer_descriptor(const PeerDescript
 }
 
 std::expected<SyncDeviceInfo, DeviceSyncError> parse_pairing_invite(std::string_view invite) {
-    const std::string_view text = trim(invite);
+    const std::string_view text = trim_white_space(invite);
     if (text.empty() || text.size() > kInviteMaxBytes) {
         return std::unexpected(DeviceSyncError::pairing("pairing invite is empty or too large"));
     }
@@ -89,6 +82,18 @@ std::expected<SyncDeviceInfo, DeviceSyncError> parse_pairing_invite(std::string_
         return *direct;
     }
     const auto cut = text.find_last_of("/:");
+    if (cut != std::string_view::npos && text.find(':') == std::string_view::npos) {
+        // The standard alphabet has "/" itself: such an invite is tried whole
+        // before it is cut at its last "/".
+        if (auto whole = decode_base64_any(text); whole && whole->size() <= kInviteMaxBytes) {
+            auto info = decode_sync_device_info(
+                std::string_view(reinterpret_cast<const char*>(whole->data()), whole->size()));
+            if (info) {
+                if (auto valid = validate_pairing_metadata(*info); !valid) return std::unexpected(valid.error());
+                return *info;
+            }
+        }
+    }
     const std::string_view segment = cut == std::string_view::npos ? text : text.substr(cut + 1);
     auto bytes = decode_base64_any(segment);
     if (!bytes) return std::unexpected(bytes.error());

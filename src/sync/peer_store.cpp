@@ -147,9 +147,15 @@ std::expected<std::vector<PeerRecord>, DeviceSyncError> load_peer_store(const st
         return std::unexpected(DeviceSyncError::peer_store("invalid peer store"));
     }
 
-    std::string content(kPeerStoreMaxBytes + 1, '\0');
+    // Sized by the file, plus one byte to notice a file that grew; never more
+    // than the bound plus one byte.
+    std::string content(static_cast<std::size_t>(info.st_size) + 1, '\0');
     std::size_t used = 0;
-    while (used < content.size()) {
+    for (;;) {
+        if (used == content.size()) {
+            if (content.size() > kPeerStoreMaxBytes) break;
+            content.resize(std::min(content.size() * 2, kPeerStoreMaxBytes + 1));
+        }
         ssize_t n = ::read(fd, content.data() + used, content.size() - used);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -177,10 +183,6 @@ std::expected<std::vector<PeerRecord>, DeviceSyncError> load_peer_store(const st
         version = v.get<std::int64_t>();
         const json& list = required(document, "peers");
         if (!list.is_array()) throw DecodeFailure{"invalid type for `peers`, expected an array"};
-        // The record bound is checked before decoding so a huge list costs nothing.
-        if (list.size() > kPeerStoreMaxRecords && version == 1) {
-            return std::unexpected(DeviceSyncError::peer_store("peer store exceeds its structural bounds"));
-        }
         peers.reserve(std::min(list.size(), kPeerStoreMaxRecords));
         for (const json& item : list) peers.push_back(decode_record(item));
     } catch (const DecodeFailure& failure) {

@@ -56,10 +56,17 @@ TEST(SyncBase64, DecodesAllFourVariantsAndRefusesTheRest) {
 
 TEST(SyncInvite, AcceptsEveryForm) {
     const std::string json = invite_json(kKey, R"(["192.168.1.5","phone.local"])", "12315", R"(,"pairingCode":"ABCD1234")");
+    // Standard base64 of an invite may itself hold "/" (from a "?" or a
+    // non-ASCII character in the JSON): it is not a path.
+    const std::string questioning = invite_json(kKey, R"(["192.168.1.5","phone.local"])", "12315", R"(,"pairingCode":"ABCD1234","x":"???")");
+    const std::string slashed = encode_base64(bytes_of(questioning));
+    ASSERT_NE(slashed.find('/'), std::string::npos);
     const std::string forms[] = {
         json,
         "  \n" + json + "\r\n ",
+        "\u00a0\u3000" + json + "\u2029",  // Unicode white space around it
         encode_base64(bytes_of(json)),
+        slashed,
         url_safe_unpadded(json),
         "grayjay://sync/" + url_safe_unpadded(json),
         "prefix:" + encode_base64(bytes_of(json)),
@@ -186,6 +193,19 @@ TEST(SyncStreams, LargePayloadsSplitAtTheBoundsAndReassemble) {
     auto too_big = encode_payload_packets(SyncOpcode::Data, 202, huge, false, next_id,
                                           [](SyncByteView) { return std::expected<void, DeviceSyncError>{}; });
     EXPECT_EQ(too_big.error().text, "outgoing sync payload exceeds resource bound");
+
+    // 8 MiB that gzip cannot shrink grows past the bound once encoded.
+    SyncBytes noise_bytes(kMaxSyncPayload);
+    std::uint32_t x = 2463534242u;
+    for (auto& b : noise_bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<std::uint8_t>(x);
+    }
+    auto grown = encode_payload_packets(SyncOpcode::Data, 202, noise_bytes, true, next_id,
+                                        [](SyncByteView) { return std::expected<void, DeviceSyncError>{}; });
+    EXPECT_EQ(grown.error().text, "encoded sync payload exceeds resource bound");
 }
 
 SyncBytes segment(std::uint32_t id, std::uint32_t word, SyncBytes rest) {
@@ -441,7 +461,7 @@ TEST(SyncHandle, OfflineHandleRefusesCommands) {
     EXPECT_EQ(handle.status_text(), "Start the live app to initialize device sync.");
     EXPECT_EQ(handle.state(), DeviceSyncState::Unavailable);
     EXPECT_FALSE(handle.send(sync_command::SyncNow{}));
-    EXPECT_FALSE(handle.drain({}));
+    EXPECT_FALSE(handle.drain_device_sync({}));
     EXPECT_EQ(device_sync_state_label(DeviceSyncState::Pairing), "Pairing…");
 }
 
@@ -472,11 +492,11 @@ TEST(SyncHandle, BoundedQueueDropsTheNinthCommandAndDrainDropsEqualStatus) {
     events.try_send(sync_event::Status{status});
     events.try_send(sync_event::Pulled{PullResult{{"a"}, {}, {}, {}}});
     std::vector<PullResult> imported;
-    EXPECT_TRUE(handle.drain([&](PullResult r) { imported.push_back(std::move(r)); }));
+    EXPECT_TRUE(handle.drain_device_sync([&](PullResult r) { imported.push_back(std::move(r)); }));
     EXPECT_EQ(handle.local_key(), "KEY");
     ASSERT_EQ(imported.size(), 1u);
     events.try_send(sync_event::Status{status});
-    EXPECT_FALSE(handle.drain({}));
+    EXPECT_FALSE(handle.drain_device_sync({}));
 
     // Once the worker's end of the queue is gone, sending fails.
     EXPECT_TRUE(handle.worker_running());

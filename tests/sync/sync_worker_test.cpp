@@ -106,7 +106,7 @@ protected:
     bool await(DeviceSyncHandle& handle, const std::string& text, std::chrono::milliseconds timeout = 5s) {
         const auto give_up = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < give_up) {
-            handle.drain([&](PullResult r) { pulled.push_back(std::move(r)); });
+            handle.drain_device_sync([&](PullResult r) { pulled.push_back(std::move(r)); });
             if (handle.status_text() == text) return true;
             std::this_thread::sleep_for(2ms);
         }
@@ -247,7 +247,7 @@ TEST_F(WorkerTest, EmptyPassSendsNothingAndResyncRepeatsTheLastCommand) {
     ASSERT_TRUE(await(handle, "Paste a Grayjay pairing invite to add your first device."));
     // Silence before any SyncNow runs nothing.
     std::this_thread::sleep_for(400ms);
-    handle.drain({});
+    handle.drain_device_sync({});
     EXPECT_EQ(handle.status_text(), "Paste a Grayjay pairing invite to add your first device.");
     stop(handle);
 

@@ -3,7 +3,8 @@
 // tests and the speed comparison. Talks to 127.0.0.1 only.
 //
 //   node peer.js serve   listens; prints {"port","publicKey"}; then one JSON line per event
-//   node peer.js bench   prints {"handshakesPerSecond","transportBytesPerSecond"}
+//   node peer.js bench [ROUNDS FRAMES SIZES BYTES]
+//                        prints {"handshakesPerSecond","cipherBytesPerSecond","transport":{size: bytes/s}}
 //
 // The package names the split ciphers as if this side wrote the last handshake
 // message with the initiator's orientation: in IK the responder writes it, so
@@ -12,6 +13,7 @@
 const net = require('net')
 const zlib = require('zlib')
 const crypto = require('crypto')
+const { Worker, isMainThread, workerData } = require('worker_threads')
 const noise = require('noise-protocol')
 const cipher = require('noise-protocol/cipher')()
 const cipherState = require('noise-protocol/cipher-state')({ cipher })
@@ -127,7 +129,93 @@ function serve () {
   process.stdin.resume()
 }
 
-function bench () {
+// Both ends of one connection's transport phase over 127.0.0.1: a worker
+// thread seals and writes Data packets of `size` payload bytes, the main thread
+// reads, opens and checks them. Resolves to payload bytes per second.
+function transportRun (size, count) {
+  const { keys } = benchSplit()
+  return new Promise((resolve, reject) => {
+    const receive = keys.responderReceive
+    const plain = Buffer.allocUnsafe(65535)
+    const empty = Buffer.alloc(0)
+    let start
+    const server = net.createServer((socket) => {
+      let chunks = []; let have = 0; let got = 0; let bytes = 0
+      socket.on('data', (d) => {
+        chunks.push(d); have += d.length
+        for (;;) {
+          if (have < 4) return
+          if (chunks[0].length < 4) chunks = [Buffer.concat(chunks, have)]
+          const length = chunks[0].readUInt32LE(0)
+          if (have < 4 + length) return
+          const all = chunks.length === 1 ? chunks[0] : Buffer.concat(chunks, have)
+          cipherState.decryptWithAd(receive, plain, empty, all.subarray(4, 4 + length))
+          if (plain.readUInt32LE(0) !== length - 16 - 4 || plain[4] !== 4) { reject(new Error('bad packet')); return }
+          bytes += length - 16 - 7
+          const rest = all.subarray(4 + length)
+          chunks = rest.length ? [rest] : []; have = rest.length
+          if (++got === count) {
+            const seconds = Number(process.hrtime.bigint() - start) / 1e9
+            socket.destroy(); server.close()
+            resolve(bytes / seconds)
+            return
+          }
+        }
+      })
+    })
+    server.listen(0, '127.0.0.1', () => {
+      start = process.hrtime.bigint()
+      const worker = new Worker(__filename, { workerData: { port: server.address().port, send: keys.initiatorSend, size, count } })
+      worker.on('error', reject)
+    })
+  })
+}
+
+// The sending end, in its own thread.
+function transportSender ({ port, send, size, count }) {
+  const sending = Buffer.from(send)
+  const empty = Buffer.alloc(0)
+  const payload = Buffer.alloc(size, 3)
+  const socket = net.connect(port, '127.0.0.1', () => {
+    socket.setNoDelay(true)
+    let sent = 0
+    const pump = () => {
+      while (sent < count) {
+        const packet = Buffer.allocUnsafe(7 + size)
+        packet.writeUInt32LE(3 + size, 0); packet[4] = 4; packet[5] = 202; packet[6] = 0
+        payload.copy(packet, 7)
+        const frame = Buffer.allocUnsafe(4 + packet.length + 16)
+        cipherState.encryptWithAd(sending, frame.subarray(4), empty, packet)
+        frame.writeUInt32LE(packet.length + 16, 0)
+        sent++
+        if (!socket.write(frame)) { socket.once('drain', pump); return }
+      }
+      socket.end()
+    }
+    pump()
+  })
+  socket.on('close', () => process.exit(0))
+  socket.on('error', () => process.exit(0))
+}
+
+// A finished IK handshake; the transport keys oriented as a peer must use them.
+function benchSplit () {
+  const server = noise.keygen()
+  const client = noise.keygen()
+  const a = noise.initialize('IK', true, Buffer.alloc(0), client, null, server.publicKey)
+  const b = noise.initialize('IK', false, Buffer.alloc(0), server)
+  const m1 = Buffer.alloc(128); const m2 = Buffer.alloc(128)
+  noise.writeMessage(a, Buffer.alloc(0), m1)
+  noise.readMessage(b, m1.subarray(0, noise.writeMessage.bytes), Buffer.alloc(0))
+  const responder = noise.writeMessage(b, Buffer.alloc(0), m2)
+  const initiator = noise.readMessage(a, m2.subarray(0, noise.writeMessage.bytes), Buffer.alloc(0))
+  const keys = { initiatorSend: Buffer.from(initiator.rx), responderReceive: Buffer.from(responder.tx) }
+  noise.destroy(a)
+  noise.destroy(b)
+  return { keys }
+}
+
+async function bench () {
   const server = noise.keygen()
   const client = noise.keygen()
   const rounds = Number(process.argv[3] || 300)
@@ -146,7 +234,7 @@ function bench () {
     noise.destroy(b)
   }
   const handshakeSeconds = Number(process.hrtime.bigint() - start) / 1e9
-  // One frame's worth of plaintext, sealed by one side and opened by the other.
+  // The bare cipher: one frame's worth of plaintext sealed and opened in one thread.
   const sealing = Buffer.from(split.rx)
   const opening = Buffer.from(split.rx)
   const plain = Buffer.alloc(65519, 7)
@@ -159,8 +247,16 @@ function bench () {
     cipherState.encryptWithAd(sealing, out, empty, plain)
     cipherState.decryptWithAd(opening, back, empty, out)
   }
-  const transportSeconds = Number(process.hrtime.bigint() - start) / 1e9
-  log({ handshakesPerSecond: rounds / handshakeSeconds, transportBytesPerSecond: (frames * plain.length) / transportSeconds })
+  const cipherSeconds = Number(process.hrtime.bigint() - start) / 1e9
+  // The transport phase with the given payload sizes and bytes per size.
+  const sizes = (process.argv[5] || '1024,16384,65512').split(',').map(Number)
+  const total = Number(process.argv[6] || 64 * 1024 * 1024)
+  const transport = {}
+  for (const size of sizes) transport[size] = await transportRun(size, Math.max(1, Math.floor(total / size)))
+  log({ handshakesPerSecond: rounds / handshakeSeconds, cipherBytesPerSecond: (frames * plain.length) / cipherSeconds, transport })
+  process.exit(0)
 }
 
-if (process.argv[2] === 'bench') bench(); else serve()
+if (!isMainThread) transportSender(workerData)
+else if (process.argv[2] === 'bench') bench().catch((e) => { log({ event: 'error', message: String(e) }); process.exit(1) })
+else serve()

@@ -47,7 +47,7 @@ public:
     // Takes every waiting event without blocking. A status that differs from the
     // current one replaces it; pulled results go to `import` in arrival order.
     // Returns true when the shown state changed (the page needs rebuilding).
-    bool drain(const std::function<void(PullResult)>& import);
+    bool drain_device_sync(const std::function<void(PullResult)>& import);
 
     const std::string& status_text() const { return m_status_text; }
     const std::vector<PeerRecord>& peers() const { return m_peers; }

@@ -1,11 +1,14 @@
 // Scroll benchmark: a page of 80 video cards (thumbnail, avatar, wrapped
 // title, two meta lines) in an auto-fill grid inside a scroll container,
 // laid out and drawn into a 1280 x 900 picture while it scrolls 3 px a frame.
-// The baseline re-solves the whole layout every frame; the fast run solves
-// only when the tree asks for a measure, so a scroll only repositions.
+// The baseline re-solves the whole layout every frame and rasterizes the whole
+// picture; the fast run solves only when the tree asks for a measure, so a
+// scroll only repositions, and when only the scroll changed it moves the last
+// picture's pixels and rasterizes the exposed strip (a scroll blit).
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <optional>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -223,8 +226,10 @@ std::unique_ptr<Scrollable> build_page(const Theme& theme, std::shared_ptr<scrol
 }
 
 struct Timings {
-  std::vector<std::int64_t> sync, compute, apply, draw, raster;
+  std::vector<std::int64_t> sync, compute, check, apply, draw, raster;
   bool fast_path = false;
+  int blits = 0;                 // frames whose picture was moved rather than rasterized whole
+  bool identical = true;         // the last picture equals a full rasterization of its scene
   std::size_t commands = 0;
   std::int64_t first_layout = 0;  // building the nodes and the first solve, text shaped cold
   std::size_t nodes = 0;
@@ -263,7 +268,10 @@ Timings run(int frames, bool force) {
     Scene warm;
     root->draw_with_presence(warm, Affine::identity(), dcx, PresenceContext{Rect{0, 0, W, H}});
     root->mark_drawn();
-    renderer->render_into(warm, theme.background);
+    if (force)
+      renderer->render_into(warm, theme.background);
+    else
+      renderer->render_frame(warm, theme.background);
   }
 
   Timings t;
@@ -280,15 +288,23 @@ Timings run(int frames, bool force) {
     EventContext ecx(Modifiers{}, state, 1.0, tree);
     root->handle_event(ev, ecx, nodes.root);
 
+    bool solved = false;
     if (force || root->layout_needs_measure()) {
       t0 = Clock::now();
       tree.invalidate_all();
       (void)solve_root_layout(tree, nodes, {W, H}, registry, text);
       t.compute.push_back(micros(Clock::now() - t0));
+      solved = true;
     } else {
       t.compute.push_back(0);
       t.fast_path = true;
     }
+    // The fast run asks, before the new positions are applied, whether the
+    // scroll is all that changed.
+    t0 = Clock::now();
+    std::optional<offscreen::ScrollBlit> blit;
+    if (!force && !solved) blit = offscreen::scroll_only_change(*root);
+    t.check.push_back(micros(Clock::now() - t0));
     t0 = Clock::now();
     root->apply_layout(tree, nodes.root, {0, 0});
     t.apply.push_back(micros(Clock::now() - t0));
@@ -301,8 +317,18 @@ Timings run(int frames, bool force) {
     t.commands = scene.commands().size();
 
     t0 = Clock::now();
-    renderer->render_into(scene, theme.background);
+    if (force) {
+      renderer->render_into(scene, theme.background);
+    } else if (renderer->render_frame(scene, theme.background, blit)) {
+      ++t.blits;
+    }
     t.raster.push_back(micros(Clock::now() - t0));
+    if (!force && f == frames - 1) {
+      auto full = offscreen::OffscreenRenderer::create(1280, 900);
+      full->render_into(scene, theme.background);
+      const auto a = renderer->argb32_pixels(), b = full->argb32_pixels();
+      t.identical = a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+    }
     if (!force && f == frames - 1 && !g_png_path.empty()) {
       if (auto img = renderer->render_resilient(scene, theme.background)) {
         if (auto png = offscreen::encode_png(img->width, img->height, img->rgba))
@@ -318,13 +344,13 @@ double ms(std::int64_t us) { return static_cast<double>(us) / 1000.0; }
 void print(const char* label, const Timings& t) {
   std::vector<std::int64_t> frame, with_raster;
   for (std::size_t i = 0; i < t.sync.size(); ++i) {
-    frame.push_back(t.sync[i] + t.compute[i] + t.apply[i] + t.draw[i]);
+    frame.push_back(t.sync[i] + t.compute[i] + t.check[i] + t.apply[i] + t.draw[i]);
     with_raster.push_back(frame.back() + t.raster[i]);
   }
-  fmt::print("  {:<20} frame median {:>6.3f} ms  (sync {:.3f} | solve {:.3f} | apply {:.3f} | draw {:.3f})  "
-             "+ raster {:.3f} = {:.3f} ms\n",
-             label, ms(median(frame)), ms(median(t.sync)), ms(median(t.compute)), ms(median(t.apply)),
-             ms(median(t.draw)), ms(median(t.raster)), ms(median(with_raster)));
+  fmt::print("  {:<20} frame median {:>6.3f} ms  (sync {:.3f} | solve {:.3f} | scroll check {:.3f} | apply {:.3f} | "
+             "draw {:.3f})  + raster {:.3f} = {:.3f} ms\n",
+             label, ms(median(frame)), ms(median(t.sync)), ms(median(t.compute)), ms(median(t.check)),
+             ms(median(t.apply)), ms(median(t.draw)), ms(median(t.raster)), ms(median(with_raster)));
 }
 
 }  // namespace
@@ -341,12 +367,15 @@ int main(int argc, char** argv) {
   auto total = [](const Timings& t, bool raster) {
     std::vector<std::int64_t> v;
     for (std::size_t i = 0; i < t.sync.size(); ++i)
-      v.push_back(t.sync[i] + t.compute[i] + t.apply[i] + t.draw[i] + (raster ? t.raster[i] : 0));
+      v.push_back(t.sync[i] + t.compute[i] + t.check[i] + t.apply[i] + t.draw[i] + (raster ? t.raster[i] : 0));
     return median(v);
   };
   const double ratio = static_cast<double>(total(base, false)) / std::max<std::int64_t>(1, total(fast, false));
   const double ratio_raster = static_cast<double>(total(base, true)) / std::max<std::int64_t>(1, total(fast, true));
   fmt::print("\n  fast path taken: {}\n", fast.fast_path ? "yes (solve skipped)" : "NO");
+  fmt::print("  scroll blit: {} of {} frames moved the last picture and rasterized the exposed strip; "
+             "last picture equal to a full rasterization: {}\n",
+             fast.blits, frames, fast.identical ? "yes" : "NO");
   fmt::print("  scene commands per frame: {}; layout nodes: {}; first build + solve: {:.3f} ms\n", fast.commands,
              fast.nodes, ms(fast.first_layout));
   fmt::print("  ratio baseline/fast, frame: {:.1f}x; with rasterizing into the picture: {:.1f}x\n", ratio, ratio_raster);
@@ -354,7 +383,7 @@ int main(int argc, char** argv) {
   fmt::print("  goal, reposition-only frame under 2 ms median: {} ({:.3f} ms; {:.3f} ms with rasterizing)\n",
              verdict(ms(total(fast, true)) < 2.0), ms(total(fast, false)), ms(total(fast, true)));
   fmt::print("  goal, at least 5x faster than the forced re-solve: {} for the frame ({:.1f}x); "
-             "{} with rasterizing the whole picture ({:.1f}x)\n",
+             "{} with rasterizing (baseline: the whole picture; fast: scroll blit) ({:.1f}x)\n",
              verdict(ratio >= 5.0), ratio, verdict(ratio_raster >= 5.0), ratio_raster);
   return 0;
 }

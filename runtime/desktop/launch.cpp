@@ -294,8 +294,13 @@ private:
         }
         const Size view = viewport();
 
+        // A frame that rebuilds or solves, or that must be drawn anew for the loop's own
+        // reasons (a rebuild, an exposure, an action run), draws the whole picture.
+        bool whole = m_redraw;
+
         // 2. build_layout, only when the structure changed
         if (m_root.take_structure_dirty() || m_rebuild) {
+            whole = true;
             // The widgets are built afresh: the focus goes back to the widget of the
             // same id, if the old one still held it. The old one lets go first, so that
             // state it shares beyond the tree (a player's focus) does not stay focused.
@@ -331,25 +336,32 @@ private:
             m_needs_solve = true;
         }
         if (m_needs_solve || m_root.layout_needs_measure()) {
+            whole = true;
             auto solved = widget::solve_root_layout(m_tree, m_nodes, view, m_registry, m_text);
             if (!solved) return std::unexpected(LaunchError{"layout failed: " + solved.error().message});
             m_solved_view = view;
             m_needs_solve = false;
         }
+        // A frame that only repositions may move the last picture's pixels when all
+        // that changed is one scroll container's offset (asked before the new
+        // positions are applied, which move what lies inside the container).
+        std::optional<offscreen::ScrollBlit> scroll;
+        if (!whole) scroll = offscreen::scroll_only_change(m_root);
+
         // 4. apply_layout
         m_root.apply_layout(m_tree, m_nodes.root, Point{0, 0});
 
         // 5. draw_with_presence and 6. mark_drawn, when anything asks for pixels
-        if (m_redraw || m_root.needs_redraw()) {
+        if (m_redraw || scroll || m_root.needs_redraw()) {
             m_redraw = false;
-            draw(view);
+            draw(view, scroll);
             m_root.mark_drawn();
         }
         follow_player_host();
         return {};
     }
 
-    void draw(Size view) {
+    void draw(Size view, const std::optional<offscreen::ScrollBlit>& scroll) {
         const auto [pw, ph] = m_window.pixel_size();
         if (!m_renderer || m_renderer->width() != pw || m_renderer->height() != ph) {
             auto r = offscreen::OffscreenRenderer::create(pw, ph);
@@ -366,7 +378,7 @@ private:
         widget::PresenceContext presence;
         presence.clip = Rect{0, 0, view.width, view.height};
         m_root.draw_with_presence(m_scene, Affine::scale(scale()), dc, presence);
-        m_renderer->render_into(m_scene, m_env.theme.background);
+        m_renderer->render_frame(m_scene, m_env.theme.background, scroll);
         const auto pixels = m_renderer->argb32_pixels();
         if (pixels.size() < m_renderer->stride() * ph) return;
         m_window.present(pixels.data(), m_renderer->stride(), pw, ph);

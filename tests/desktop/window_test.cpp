@@ -3,8 +3,10 @@
 // quits cleanly. Screenshots come from the X server and are compared by regions.
 #include "vorn_ui/launch.h"
 #include "vorn_ui/local_state.h"
+#include "vorn_ui/offscreen.h"
 #include "vorn_ui/text_selection/clipboard.h"
 #include "vorn_ui/wake.h"
+#include "vorn_ui/widget/scrollable.h"
 #include "vorn_ui/widget/text_input.h"
 
 #include <gtest/gtest.h>
@@ -687,6 +689,173 @@ TEST(Launch, AQuitInTheSameBatchAsAnEditStillSavesIt) {
     auto typed = doc->get(automerge::ObjId::root(), "typed");
     ASSERT_TRUE(typed.has_value() && typed->has_value()) << "the edit was not saved";
     std::filesystem::remove_all(dir);
+}
+
+// A tall list of rows (stripes, circles, text), each row drawn only while visible.
+class Rows : public widget::Widget {
+public:
+    widget::NodeId build_layout(widget::LayoutContext& cx) override {
+        layout::Style style;
+        style.size = {layout::Dimension::percent(1.0f), layout::Dimension::length(2400)};
+        style.flex_shrink = 0;
+        const auto node = cx.tree.new_leaf(style);
+        cx.registry.register_node(node, this);
+        return node;
+    }
+    void apply_layout(const layout::LayoutTree& tree, widget::NodeId node, Point origin) override {
+        auto l = tree.layout(node);
+        if (l) m_bounds = {origin.x + l->x, origin.y + l->y, origin.x + l->x + l->width, origin.y + l->y + l->height};
+    }
+    void draw(Scene& scene, const Affine& t, widget::DrawContext& cx) override { draw_with_presence(scene, t, cx, {}); }
+    void draw_with_presence(Scene& scene, const Affine& t, widget::DrawContext& cx,
+                            const widget::PresenceContext& presence) override {
+        for (int i = 0; i < 60; ++i) {
+            const Rect row{m_bounds.x0, m_bounds.y0 + i * 40, m_bounds.x1, m_bounds.y0 + i * 40 + 36};
+            if (widget::is_clipped_out(row, presence)) continue;
+            scene.fill(FillRule::NonZero, t, i % 2 ? Color::rgba8(40, 60, 90) : Color::rgba8(70, 40, 60),
+                       RoundedRect{row, 8});
+            scene.stroke(Stroke::with_width(2), t, Color::white(), Circle{{row.x0 + 20, row.center().y}, 11});
+            cx.text.draw_text(scene, t, "Row " + std::to_string(i), 14, Color::white(), Point{row.x0 + 40, row.y0 + 9});
+        }
+    }
+    std::string_view type_name() const override { return "Rows"; }
+    Rect bounds() const override { return m_bounds; }
+
+private:
+    Rect m_bounds;
+};
+
+// A header, the rows in a scroll container below it, and a badge drawn over them.
+class ScrollRoot : public widget::Widget {
+public:
+    ScrollRoot(widget::scrollable::SharedScrollOffset offset, std::atomic<int>* draws, std::atomic<float>* drawn_at)
+        : m_draws(draws), m_drawn_at(drawn_at), m_offset(offset) {
+        m_scroll.push_back(std::make_unique<widget::Scrollable>(
+            widget::Scrollable::with_child(Rows{}).with_persisted_offset(std::move(offset))));
+    }
+    widget::NodeId build_layout(widget::LayoutContext& cx) override {
+        layout::Style style;
+        style.flex_direction = layout::FlexDirection::Column;
+        style.size = {layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)};
+        style.padding.top = layout::Dimension::length(40);
+        widget::NodeId kids[] = {m_scroll[0]->build_layout(cx)};
+        const auto node = *cx.tree.new_with_children(style, kids);
+        cx.registry.register_node(node, this);
+        return node;
+    }
+    void apply_layout(const layout::LayoutTree& tree, widget::NodeId node, Point origin) override {
+        auto l = tree.layout(node);
+        if (l) m_bounds = {origin.x + l->x, origin.y + l->y, origin.x + l->x + l->width, origin.y + l->y + l->height};
+        m_scroll[0]->apply_layout(tree, (*tree.children(node))[0], m_bounds.origin());
+    }
+    void draw(Scene& scene, const Affine& t, widget::DrawContext& cx) override { draw_with_presence(scene, t, cx, {}); }
+    void draw_with_presence(Scene& scene, const Affine& t, widget::DrawContext& cx,
+                            const widget::PresenceContext& presence) override {
+        scene.fill(FillRule::NonZero, t, Color::rgba8(30, 30, 40), Rect{m_bounds.x0, m_bounds.y0, m_bounds.x1, 40});
+        cx.text.draw_text(scene, t, "Header", 16, Color::white(), Point{10, 10});
+        m_scroll[0]->draw_with_presence(scene, t, cx, presence);
+        const Rect badge{20, m_bounds.y1 - 50, 160, m_bounds.y1 - 20};
+        scene.fill(FillRule::NonZero, t, Color::rgba8(200, 40, 40, 200), RoundedRect{badge, 8});
+        cx.text.draw_text(scene, t, "Over the rows", 13, Color::white(), Point{badge.x0 + 10, badge.y0 + 7});
+    }
+    void handle_event(const Event& event, widget::EventContext& cx, widget::NodeId node) override {
+        auto kids = cx.tree.children(node);  // none before the first frame's layout
+        if (kids && !kids->empty()) m_scroll[0]->handle_event(event, cx, (*kids)[0]);
+    }
+    std::span<const std::unique_ptr<widget::Widget>> children() const override { return m_scroll; }
+    std::span<std::unique_ptr<widget::Widget>> children_mut() override { return m_scroll; }
+    std::string_view type_name() const override { return "ScrollRoot"; }
+    Rect bounds() const override { return m_bounds; }
+    bool needs_redraw() const override { return m_scroll[0]->needs_redraw(); }
+    void mark_drawn() override {
+        m_scroll[0]->mark_drawn();
+        if (m_drawn_at) m_drawn_at->store(m_offset->y);
+        if (m_draws) m_draws->fetch_add(1);
+    }
+
+private:
+    std::atomic<int>* m_draws;
+    std::atomic<float>* m_drawn_at;
+    widget::scrollable::SharedScrollOffset m_offset;
+    std::vector<widget::WidgetPtr> m_scroll;
+    Rect m_bounds;
+};
+
+TEST(Launch, ScrolledFramesShowWhatAWholeDrawingShows) {
+    // Wheel notches scroll the rows by whole pixels: the loop moves the last
+    // picture and draws the strip that came into view. Every frame shown must
+    // equal the whole scene drawn afresh.
+    vorn_test::XvfbDisplay display("1024x768x24");
+    ASSERT_TRUE(display.ok()) << "Xvfb did not start";
+    std::atomic<int> draws{0};
+    std::atomic<float> drawn_at{0};
+    struct Shot {
+        float offset;
+        vorn_test::XClient::Shot pixels;
+    };
+    std::vector<Shot> shots;
+    std::string note;
+
+    std::thread driver([&] {
+        vorn_test::XClient x;
+        std::optional<unsigned long> win;
+        if (!x.ok() || !wait_until([&] { return draws.load() >= 1 && (win = x.find_window(kTitle)).has_value(); })) {
+            note = "no window";
+            launch::request_quit();
+            return;
+        }
+        auto settle_and_shoot = [&] {
+            // The frame for the last notch is drawn once no more frames come.
+            for (int last = -1; last != draws.load();) {
+                last = draws.load();
+                std::this_thread::sleep_for(150ms);
+            }
+            if (auto s = x.screenshot(*win)) shots.push_back({drawn_at.load(), std::move(*s)});
+        };
+        settle_and_shoot();
+        for (bool down : {true, true, true, false, true, true, false, false}) {
+            const int before = draws.load();
+            x.wheel(*win, 200, 150, down);
+            if (!wait_until([&] { return draws.load() > before; }, 5s)) note = "a notch drew no frame";
+            settle_and_shoot();
+        }
+        launch::request_quit();
+    });
+
+    launch::LaunchSpec spec;
+    spec.application_id = "org.vorn.ScrollTest";
+    spec.window_title = kTitle;
+    spec.arguments = std::vector<std::string>{"test"};
+    spec.build_root = [&] {
+        return std::make_unique<ScrollRoot>(std::make_shared<widget::scrollable::ScrollOffset>(), &draws, &drawn_at);
+    };
+    spec.window_size = [](const launch::LaunchArgs&) { return std::pair<std::uint32_t, std::uint32_t>{400, 300}; };
+    auto result = launch::run(std::move(spec));
+    driver.join();
+    ASSERT_TRUE(result.has_value()) << result.error().message;
+    ASSERT_TRUE(note.empty()) << note;
+    ASSERT_EQ(shots.size(), 9u);
+
+    std::set<float> offsets;
+    for (const Shot& shot : shots) {
+        offsets.insert(shot.offset);
+        auto offset = std::make_shared<widget::scrollable::ScrollOffset>();
+        offset->y = shot.offset;
+        ScrollRoot root(offset, nullptr, nullptr);
+        auto want = offscreen::render_widget(root, 400, 300, Theme::dark());
+        ASSERT_TRUE(want.has_value());
+        ASSERT_EQ(shot.pixels.w, 400);
+        ASSERT_EQ(shot.pixels.h, 300);
+        int differ = 0;
+        for (int y = 0; y < 300; ++y) {
+            for (int x = 0; x < 400; ++x) {
+                const std::uint32_t rgba = want->rgba_at(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
+                if (shot.pixels.at(x, y) != rgba >> 8) ++differ;
+            }
+        }
+        EXPECT_EQ(differ, 0) << "at offset " << shot.offset;
+    }
+    EXPECT_EQ(offsets.size(), 5u);  // 0, 48, 96, 144 and 192 were shown
 }
 
 }  // namespace

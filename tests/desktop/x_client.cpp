@@ -72,6 +72,17 @@ void XClient::click(unsigned long window, int x, int y) {
     XFlush(dpy(m_dpy));
 }
 
+void XClient::wheel(unsigned long window, int x, int y, bool down) {
+    int rx = 0, ry = 0;
+    Window child;
+    XTranslateCoordinates(dpy(m_dpy), window, DefaultRootWindow(dpy(m_dpy)), x, y, &rx, &ry, &child);
+    XTestFakeMotionEvent(dpy(m_dpy), DefaultScreen(dpy(m_dpy)), rx, ry, 0);
+    const unsigned int button = down ? 5 : 4;  // X reports wheel notches as buttons 4 and 5
+    XTestFakeButtonEvent(dpy(m_dpy), button, True, 0);
+    XTestFakeButtonEvent(dpy(m_dpy), button, False, 0);
+    XFlush(dpy(m_dpy));
+}
+
 bool XClient::key(Key key) {
     KeySym sym = XK_space;
     switch (key) {

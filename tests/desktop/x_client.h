@@ -28,6 +28,8 @@ public:
     std::optional<Shot> screenshot(unsigned long window);
 
     void click(unsigned long window, int x, int y);
+    // One notch of the wheel with the pointer at (x, y): towards the user (down) or away.
+    void wheel(unsigned long window, int x, int y, bool down);
     enum class Key { K, Escape, Space, AudioPrev };
     // False when the server's keymap has no key for it.
     bool key(Key key);

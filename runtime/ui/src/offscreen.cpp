@@ -4,7 +4,9 @@
 
 #include "atomic_file/atomic_file.h"
 #include "cairo_backend.h"
+#include "scroll_blit.h"
 #include "vorn_ui/widget.h"
+#include "vorn_ui/widget/scrollable.h"
 
 namespace vorn_ui::offscreen {
 
@@ -16,7 +18,46 @@ std::uint32_t RenderedImage::rgba_at(std::uint32_t x, std::uint32_t y) const {
 
 struct OffscreenRenderer::Impl {
   std::unique_ptr<detail::CairoTarget> target;
+  // The scene the picture shows, when render_frame drew it.
+  std::optional<Scene> shown;
+  Color shown_clear;
 };
+
+namespace {
+
+// Calls `fn` on every widget of the tree, parents first, until it answers true.
+template <class F>
+bool any_widget(widget::Widget& w, F& fn) {
+  if (fn(w)) return true;
+  for (const auto& child : w.children())
+    if (child && any_widget(*child, fn)) return true;
+  return false;
+}
+
+}  // namespace
+
+std::optional<ScrollBlit> scroll_only_change(widget::Widget& root) {
+  widget::Scrollable* scrolled = nullptr;
+  auto find = [&scrolled](widget::Widget& w) {
+    auto* s = dynamic_cast<widget::Scrollable*>(&w);
+    if (s == nullptr) return false;
+    const Point moved = s->scroll_since_drawn();
+    if (moved.x == 0 && moved.y == 0) return false;
+    if (scrolled != nullptr) return true;  // a second one
+    scrolled = s;
+    return false;
+  };
+  if (any_widget(root, find) || scrolled == nullptr) return std::nullopt;
+  // Anything else asking for a redraw (through the root, as for any frame),
+  // the scrolled container's own state included, needs the whole picture. The
+  // containers around it ask on its behalf too, so its scroll is left out
+  // while asking.
+  scrolled->set_pending_scroll_ignored(true);
+  const bool other = root.needs_redraw();
+  scrolled->set_pending_scroll_ignored(false);
+  if (other) return std::nullopt;
+  return ScrollBlit{scrolled->bounds(), scrolled->scroll_since_drawn()};
+}
 
 OffscreenRenderer::OffscreenRenderer(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 OffscreenRenderer::~OffscreenRenderer() = default;
@@ -34,11 +75,35 @@ std::expected<OffscreenRenderer, RenderError> OffscreenRenderer::create(std::uin
 }
 
 std::expected<RenderedImage, RenderError> OffscreenRenderer::render_resilient(const Scene& scene, Color clear) {
+  m_impl->shown.reset();
   m_impl->target->render(scene, clear, true);
   return RenderedImage{width(), height(), m_impl->target->read_rgba()};
 }
 
-void OffscreenRenderer::render_into(const Scene& scene, Color clear) { m_impl->target->render(scene, clear, true); }
+void OffscreenRenderer::render_into(const Scene& scene, Color clear) {
+  m_impl->shown.reset();
+  m_impl->target->render(scene, clear, true);
+}
+
+bool OffscreenRenderer::render_frame(const Scene& scene, Color clear, const std::optional<ScrollBlit>& scroll) {
+  Impl& m = *m_impl;
+  std::optional<detail::ScrollBlitPlan> plan;
+  if (scroll && m.shown && m.shown_clear == clear)
+    plan = detail::plan_scroll_blit(*m.shown, scene, *scroll, width(), height());
+  if (plan) {
+    m.target->move_pixels(plan->moved, plan->dx, plan->dy);
+    for (const auto& area : plan->redraw) m.target->render_area(scene, clear, area.rect, area.keep);
+  } else {
+    m.target->render(scene, clear, true);
+  }
+  if (m.shown) {
+    *m.shown = scene;
+  } else {
+    m.shown.emplace(scene);
+  }
+  m.shown_clear = clear;
+  return plan.has_value();
+}
 
 std::uint32_t OffscreenRenderer::width() const { return m_impl->target->width(); }
 std::uint32_t OffscreenRenderer::height() const { return m_impl->target->height(); }

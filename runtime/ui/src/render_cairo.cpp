@@ -130,19 +130,61 @@ class CairoTargetImpl final : public CairoTarget {
   std::uint32_t height() const override { return m_h; }
 
   void render(const Scene& scene, Color clear, bool clear_first) override {
+    cairo_t* cr = cairo_create(m_surface);
+    if (clear_first) paint_clear(cr, clear);
+    replay(cr, scene, nullptr);
+  }
+
+  void move_pixels(const PixelRect& to, int dx, int dy) override {
+    const PixelRect from = to.translated(-dx, -dy);
+    const PixelRect all{0, 0, static_cast<int>(m_w), static_cast<int>(m_h)};
+    if (to.empty() || to.intersect(all) != to || from.intersect(all) != from) return;
+    cairo_surface_flush(m_surface);
+    unsigned char* data = cairo_image_surface_get_data(m_surface);
+    const std::size_t row_stride = stride();
+    const std::size_t bytes = static_cast<std::size_t>(to.x1 - to.x0) * 4;
+    auto row = [&](int y) {
+      std::memmove(data + static_cast<std::size_t>(y) * row_stride + static_cast<std::size_t>(to.x0) * 4,
+                   data + static_cast<std::size_t>(y - dy) * row_stride + static_cast<std::size_t>(from.x0) * 4,
+                   bytes);
+    };
+    // Rows go in the order that reads each source row before it is overwritten.
+    if (dy > 0) {
+      for (int y = to.y1 - 1; y >= to.y0; --y) row(y);
+    } else {
+      for (int y = to.y0; y < to.y1; ++y) row(y);
+    }
+    cairo_surface_mark_dirty(m_surface);
+  }
+
+  void render_area(const Scene& scene, Color clear, const PixelRect& area, const std::vector<bool>& keep) override {
+    if (area.empty()) return;
+    cairo_t* cr = cairo_create(m_surface);
+    cairo_rectangle(cr, area.x0, area.y0, area.x1 - area.x0, area.y1 - area.y0);
+    cairo_clip(cr);
+    paint_clear(cr, clear);
+    replay(cr, scene, &keep);
+  }
+
+ private:
+  static void paint_clear(cairo_t* cr, Color clear) {
+    cairo_save(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_rgba(cr, clear.r, clear.g, clear.b, clear.a);
+    cairo_paint(cr);
+    cairo_restore(cr);
+  }
+
+  // Draws the scene's commands and destroys `cr`; with `keep`, commands whose
+  // entry is false are left out.
+  void replay(cairo_t* cr, const Scene& scene, const std::vector<bool>* keep) {
     ++m_frame;
     m_alpha.clear();
-    cairo_t* cr = cairo_create(m_surface);
-    if (clear_first) {
-      cairo_save(cr);
-      cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-      cairo_set_source_rgba(cr, clear.r, clear.g, clear.b, clear.a);
-      cairo_paint(cr);
-      cairo_restore(cr);
-    }
     std::vector<bool> groups;  // per open layer: whether it was pushed as a group
-    for (const SceneCommand& cmd : scene.commands()) {
-      std::visit([&](const auto& c) { draw(cr, c, groups); }, cmd);
+    const auto& commands = scene.commands();
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+      if (keep && i < keep->size() && !(*keep)[i]) continue;
+      std::visit([&](const auto& c) { draw(cr, c, groups); }, commands[i]);
     }
     while (!groups.empty()) {  // close layers a widget left open
       if (groups.back()) {
@@ -158,6 +200,7 @@ class CairoTargetImpl final : public CairoTarget {
     trim_covers();
   }
 
+ public:
   std::vector<std::uint8_t> read_rgba() const override {
     std::vector<std::uint8_t> out(std::size_t{m_w} * m_h * 4);
     const unsigned char* data = cairo_image_surface_get_data(m_surface);

@@ -32,6 +32,11 @@ void Scene::push_layer(BlendMode blend, float alpha, const Affine& transform, co
   ++m_depth;
 }
 
+void Scene::push_scroll_layer(const Affine& transform, const Rect& viewport, Point offset) {
+  m_commands.emplace_back(PushLayerCommand{viewport, transform, 1.0f, BlendMode::Normal, offset});
+  ++m_depth;
+}
+
 void Scene::pop_layer() {
   // An unbalanced pop is ignored so that a faulty widget cannot undo a parent's clip.
   if (m_depth == 0) return;

@@ -1,7 +1,9 @@
 // Text backend over Pango and Cairo. The only file that talks to Pango.
 #include <pango/pangocairo.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -45,12 +47,14 @@ class PangoTextLayout final : public TextLayout {
     m_lines = static_cast<std::size_t>(pango_layout_get_line_count(m_layout));
     const double width = static_cast<double>(logical.width) / PANGO_SCALE;
     m_size = {width, static_cast<double>(m_lines) * m_line_px};
+    m_ink = ink_extents();
   }
   ~PangoTextLayout() override { g_object_unref(m_layout); }
   PangoTextLayout(const PangoTextLayout&) = delete;
   PangoTextLayout& operator=(const PangoTextLayout&) = delete;
 
   Size size() const override { return m_size; }
+  const std::optional<Rect>& ink() const { return m_ink; }
   std::size_t line_count() const override { return m_lines; }
   double caret_x(std::size_t index) const override {
     const char* text = pango_layout_get_text(m_layout);
@@ -91,10 +95,42 @@ class PangoTextLayout final : public TextLayout {
   }
 
  private:
+  // The union of the lines' inked areas, placed as show() places the lines
+  // (relative to the layout's top-left); none when nothing is inked.
+  std::optional<Rect> ink_extents() const {
+    std::optional<Rect> out;
+    PangoLayoutIter* iter = pango_layout_get_iter(m_layout);
+    std::size_t line_index = 0;
+    do {
+      PangoLayoutLine* line = pango_layout_iter_get_line_readonly(iter);
+      PangoRectangle logical;
+      pango_layout_iter_get_line_extents(iter, nullptr, &logical);
+      const double natural = static_cast<double>(logical.height) / PANGO_SCALE;
+      const double baseline_in_line =
+          static_cast<double>(pango_layout_iter_get_baseline(iter) - logical.y) / PANGO_SCALE;
+      const double top = static_cast<double>(line_index) * m_line_px + (m_line_px - natural) / 2.0;
+      PangoRectangle ink;
+      pango_layout_line_get_extents(line, &ink, nullptr);  // relative to the line's origin on its baseline
+      if (ink.width > 0 && ink.height > 0) {
+        const double x = static_cast<double>(logical.x) / PANGO_SCALE, y = top + baseline_in_line;
+        const Rect r{x + static_cast<double>(ink.x) / PANGO_SCALE, y + static_cast<double>(ink.y) / PANGO_SCALE,
+                     x + static_cast<double>(ink.x + ink.width) / PANGO_SCALE,
+                     y + static_cast<double>(ink.y + ink.height) / PANGO_SCALE};
+        out = out ? Rect{std::min(out->x0, r.x0), std::min(out->y0, r.y0), std::max(out->x1, r.x1),
+                         std::max(out->y1, r.y1)}
+                  : r;
+      }
+      ++line_index;
+    } while (pango_layout_iter_next_line(iter));
+    pango_layout_iter_free(iter);
+    return out;
+  }
+
   PangoLayout* m_layout;
   float m_line_px;
   std::size_t m_lines = 0;
   Size m_size;
+  std::optional<Rect> m_ink;
 };
 
 }  // namespace
@@ -227,6 +263,11 @@ namespace detail {
 
 void show_text_layout(const TextLayout& layout, cairo_t* cr) {
   if (auto* pango = dynamic_cast<const PangoTextLayout*>(&layout)) pango->show(cr);
+}
+
+std::optional<Rect> text_ink_bounds(const TextLayout& layout) {
+  if (auto* pango = dynamic_cast<const PangoTextLayout*>(&layout)) return pango->ink();
+  return std::nullopt;
 }
 
 }  // namespace detail

@@ -6,11 +6,13 @@
 #include <expected>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "vorn_ui/color.h"
+#include "vorn_ui/geometry.h"
 #include "vorn_ui/scene.h"
 #include "vorn_ui/theme.h"
 
@@ -36,6 +38,21 @@ struct RenderedImage {
   std::uint32_t rgba_at(std::uint32_t x, std::uint32_t y) const;
 };
 
+// A frame whose only change is the offset of one scroll container: the
+// viewport it shows its content in (logical pixels: the clip of the layer it
+// draws the content in) and how far that content moved on screen.
+struct ScrollBlit {
+  Rect viewport;
+  Point shift;
+};
+
+// The one scroll container in `root` whose offset is all that changed since
+// the tree was last drawn: no other container scrolled and no widget asks for
+// a redraw. Ask after input and sync and before apply_layout, on a frame that
+// neither rebuilds nor solves the layout (nor changes size, scale or theme);
+// then draw and hand the answer to render_frame. Leaves the tree as it was.
+std::optional<ScrollBlit> scroll_only_change(widget::Widget& root);
+
 class OffscreenRenderer {
  public:
   // A renderer for pictures of width by height pixels (each at least 1).
@@ -50,6 +67,14 @@ class OffscreenRenderer {
   // Clears to `clear` and draws the scene without reading the picture back;
   // for drawing many frames into one surface (see argb32_pixels).
   void render_into(const Scene& scene, Color clear);
+  // Draws one frame of a sequence (a window's frames) into the picture. With
+  // `scroll` given, when the picture holds the previous frame drawn here with
+  // the same clear colour and the scene allows it, moves the viewport's pixels
+  // by the shift and draws only what the move exposed and what is drawn over
+  // the viewport, clipped to whole pixels so that every pixel is the one a full
+  // drawing gives; answers true then. Otherwise draws the whole scene and
+  // answers false. The scene is kept (copied) for the next frame.
+  bool render_frame(const Scene& scene, Color clear, const std::optional<ScrollBlit>& scroll = std::nullopt);
   std::uint32_t width() const;
   std::uint32_t height() const;
   // The picture after the last render as the backend keeps it: premultiplied

@@ -98,6 +98,9 @@ struct PushLayerCommand {
   Affine transform;
   float alpha;
   BlendMode blend;
+  // Set on a scroll container's layer: how far its content is scrolled
+  // (logical pixels), so that two frames tell how far it moved.
+  std::optional<Point> scroll_offset = std::nullopt;
 };
 struct PopLayerCommand {};
 // An image placed by `image_transform` (image pixels to scene units), drawn
@@ -126,6 +129,9 @@ class Scene {
   void stroke(const Stroke& stroke, const Affine& transform, const Brush& brush, const Shape& shape);
   // Everything drawn until the matching pop_layer is clipped to `clip`.
   void push_layer(BlendMode blend, float alpha, const Affine& transform, const Shape& clip);
+  // The clip layer of a scroll container: its viewport, with its content
+  // scrolled to `offset`.
+  void push_scroll_layer(const Affine& transform, const Rect& viewport, Point offset);
   void pop_layer();
   void draw_image(const ImageRef& image, const Affine& image_transform, const Affine& transform,
                   float alpha = 1.0f);

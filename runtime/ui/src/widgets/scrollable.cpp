@@ -47,7 +47,6 @@ bool Scrollable::set_offset(double x, double y) {
   if (nx == m_offset->x && ny == m_offset->y) return false;
   m_offset->x = nx;
   m_offset->y = ny;
-  m_needs_redraw = true;
   return true;
 }
 
@@ -116,7 +115,7 @@ std::optional<Rect> Scrollable::thumb_rect() const {
 void Scrollable::draw_with_presence(Scene& scene, const Affine& transform, DrawContext& cx,
                                     const PresenceContext& presence) {
   if (is_clipped_out(m_bounds, presence)) return;
-  scene.push_layer(BlendMode::Normal, 1.0f, transform, m_bounds);
+  scene.push_scroll_layer(transform, m_bounds, Point{m_offset->x, m_offset->y});
   if (m_child) {
     PresenceContext inner{presence.clip ? presence.clip->intersect(m_bounds) : m_bounds};
     m_child->draw_with_presence(scene, transform, cx, inner);
@@ -268,10 +267,18 @@ bool Scrollable::needs_animation_frame() const {
   return m_child && m_child->needs_animation_frame();
 }
 
-bool Scrollable::needs_redraw() const { return m_needs_redraw || (m_child && m_child->needs_redraw()); }
+Point Scrollable::scroll_since_drawn() const {
+  return {static_cast<double>(m_drawn_offset.x) - m_offset->x, static_cast<double>(m_drawn_offset.y) - m_offset->y};
+}
+
+bool Scrollable::needs_redraw() const {
+  if (m_needs_redraw || (m_child && m_child->needs_redraw())) return true;
+  return !m_ignore_pending_scroll && (m_drawn_offset.x != m_offset->x || m_drawn_offset.y != m_offset->y);
+}
 
 void Scrollable::mark_drawn() {
   m_needs_redraw = false;
+  m_drawn_offset = *m_offset;
   if (m_child) m_child->mark_drawn();
 }
 

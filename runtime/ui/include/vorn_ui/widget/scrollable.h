@@ -46,6 +46,12 @@ class Scrollable final : public Widget {
   // The largest offsets the content allows (known once placed).
   Size max_offset() const;
   const ScrollSettings& settings() const { return m_settings; }
+  // How far the content moved on screen since it was last drawn: the offset
+  // then minus the offset now.
+  Point scroll_since_drawn() const;
+  // While set, needs_redraw leaves out the movement since the last draw, so
+  // that the runtime can ask whether anything besides a scroll changed.
+  void set_pending_scroll_ignored(bool ignored) { m_ignore_pending_scroll = ignored; }
 
   void sync(RuntimeState& state) override;
   NodeId build_layout(LayoutContext& cx) override;
@@ -85,7 +91,9 @@ class Scrollable final : public Widget {
   Point m_last_pointer;
   std::chrono::steady_clock::time_point m_last_move_time{};
   double m_velocity_x = 0, m_velocity_y = 0;
-  bool m_needs_redraw = true;
+  bool m_needs_redraw = true;  // for any reason besides the offset
+  ScrollOffset m_drawn_offset;   // the offset when last drawn
+  bool m_ignore_pending_scroll = false;
 };
 
 }  // namespace vorn_ui::widget::scrollable

@@ -117,6 +117,9 @@ public:
     std::expected<void, LaunchError> run() {
         m_rebuild = true;
         m_redraw = true;
+        // The first frame builds and lays out the tree before any input is
+        // delivered: handlers look up their nodes in the laid-out tree.
+        if (auto ok = frame(); !ok) return ok;
         auto next_idle = Clock::now();
         for (;;) {
             const auto timeout = wait_time(next_idle);

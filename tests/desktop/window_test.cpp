@@ -858,4 +858,64 @@ TEST(Launch, ScrolledFramesShowWhatAWholeDrawingShows) {
     EXPECT_EQ(offsets.size(), 5u);  // 0, 48, 96, 144 and 192 were shown
 }
 
+// A root that notes input reaching it before it was ever laid out.
+class FirstInputRoot : public widget::Widget {
+public:
+    struct Seen {
+        std::atomic<int> early{0};
+        std::atomic<int> events{0};
+        std::atomic<int> draws{0};
+    };
+    explicit FirstInputRoot(Seen& s) : m_s(s) {}
+    widget::NodeId build_layout(widget::LayoutContext& cx) override {
+        layout::Style style;
+        style.size = {layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)};
+        const auto node = cx.tree.new_leaf(style);
+        cx.registry.register_node(node, this);
+        m_built = true;
+        return node;
+    }
+    void apply_layout(const layout::LayoutTree&, widget::NodeId, Point) override {}
+    void draw(Scene&, const Affine&, widget::DrawContext&) override {}
+    Rect bounds() const override { return {}; }
+    void handle_event(const Event&, widget::EventContext& cx, widget::NodeId node) override {
+        m_s.events.fetch_add(1);
+        if (!m_built || !cx.tree.layout(node)) m_s.early.fetch_add(1);
+    }
+    std::string_view type_name() const override { return "FirstInputRoot"; }
+    void mark_drawn() override { m_s.draws.fetch_add(1); }
+
+private:
+    Seen& m_s;
+    bool m_built = false;
+};
+
+// Input already queued when the window opens (the pointer is over it) reaches a
+// root that has been laid out.
+TEST(Launch, InputWaitsForTheFirstLayout) {
+    vorn_test::XvfbDisplay display("1024x768x24");
+    ASSERT_TRUE(display.ok()) << "Xvfb did not start";
+    FirstInputRoot::Seen seen;
+    std::thread driver([&] {
+        vorn_test::XClient x;
+        std::optional<unsigned long> win;
+        if (x.ok() && wait_until([&] { return (win = x.find_window("vorn first input")).has_value(); }, 5s)) {
+            for (int i = 0; i < 5; ++i) x.click(*win, 100 + 10 * i, 100);
+        }
+        wait_until([&] { return seen.events.load() >= 5 && seen.draws.load() >= 1; }, 5s);
+        launch::request_quit();
+    });
+    launch::LaunchSpec spec;
+    spec.application_id = "org.vorn.FirstInputTest";
+    spec.window_title = "vorn first input";
+    spec.arguments = std::vector<std::string>{"test"};
+    spec.build_root = [&] { return std::make_unique<FirstInputRoot>(seen); };
+    spec.window_size = [](const launch::LaunchArgs&) { return std::pair<std::uint32_t, std::uint32_t>{1024, 768}; };
+    auto result = launch::run(std::move(spec));
+    driver.join();
+    ASSERT_TRUE(result.has_value()) << result.error().message;
+    EXPECT_GT(seen.events.load(), 0);
+    EXPECT_EQ(seen.early.load(), 0) << "input reached the root before its first layout";
+}
+
 }  // namespace

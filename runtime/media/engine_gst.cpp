@@ -125,6 +125,9 @@ struct MediaEngine::Impl {
     bool duration_announced = false;
     std::uint32_t buffering = 100;
     std::uint64_t last_position = 0;
+    // Where the last seek landed and when: for a short while after, the sinks may
+    // still report the position from before the seek.
+    std::optional<std::pair<std::uint64_t, std::chrono::steady_clock::time_point>> landed;
     std::chrono::steady_clock::time_point open_deadline{};  // extended while a stream buffers
     std::optional<std::string> error;
     std::deque<EngineEvent> events;
@@ -371,6 +374,7 @@ struct MediaEngine::Impl {
             duration_announced = false;
             buffering = 100;
             last_position = 0;
+            landed.reset();
             error.reset();
             set_state_locked(PlaybackState::Loading);
             open_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(open_limit_ms());
@@ -531,6 +535,7 @@ struct MediaEngine::Impl {
                         seek_in_flight = false;
                         if (pending_seek) {
                             last_position = *pending_seek;
+                            landed.emplace(*pending_seek, std::chrono::steady_clock::now());
                             push_locked(SeekDone{*pending_seek});
                         }
                         pending_seek.reset();
@@ -660,6 +665,7 @@ void MediaEngine::stop() {
     d.pending_seek.reset();
     d.seek_in_flight = false;
     d.last_position = 0;
+    d.landed.reset();
     d.set_state_locked(PlaybackState::Idle);
 }
 
@@ -731,6 +737,17 @@ std::uint64_t MediaEngine::position_ms() const {
     if (d.pending_seek) return *d.pending_seek;  // a seek arrived meanwhile
     std::uint64_t ms = ns_to_ms(pos);
     if (d.duration && ms > *d.duration) ms = *d.duration;
+    if (d.landed) {
+        // Right after a seek, a reading further along than playback could have
+        // gone since it landed is the old position still held by a sink.
+        const auto [target, at] = *d.landed;
+        const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - at);
+        if (since > std::chrono::seconds(2)) {
+            d.landed.reset();
+        } else if (ms > target + static_cast<std::uint64_t>(since.count()) + 250) {
+            return d.last_position;
+        }
+    }
     d.last_position = ms;
     return ms;
 }

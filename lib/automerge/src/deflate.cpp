@@ -85,9 +85,16 @@ inline unsigned d_code(unsigned dist) {
 
 // ---- output -----------------------------------------------------------------------
 
+// Bits are gathered in a 64-bit word and stored a word at a time into a
+// staging buffer, which is appended to the output in pieces.
 class BitWriter {
 public:
     explicit BitWriter(Bytes& out) : m_out(out) {}
+    ~BitWriter() { spill(); }
+    BitWriter(const BitWriter&) = delete;
+    BitWriter& operator=(const BitWriter&) = delete;
+
+    // `len` is at most 16.
     void send(std::uint64_t bits, unsigned len) {
         m_bits |= bits << m_count;
         m_count += len;
@@ -97,29 +104,40 @@ public:
     void align() {
         drain();
         if (m_count > 0) {
-            m_out.push_back(static_cast<std::uint8_t>(m_bits));
+            m_stage[m_staged++] = static_cast<std::uint8_t>(m_bits);
             m_bits = 0;
             m_count = 0;
         }
     }
     // Whole bytes written so far.
-    std::size_t produced() const { return m_out.size() + m_count / 8; }
+    std::size_t produced() const { return m_out.size() + m_staged + m_count / 8; }
     void bytes(const std::uint8_t* p, std::size_t n) {
         align();
+        spill();
         m_out.insert(m_out.end(), p, p + n);
     }
 
 private:
+    // Stores the whole bytes of the word (up to 7).
     void drain() {
-        while (m_count >= 8) {
-            m_out.push_back(static_cast<std::uint8_t>(m_bits));
-            m_bits >>= 8;
-            m_count -= 8;
-        }
+        for (unsigned i = 0; i < 8; ++i) m_stage[m_staged + i] = static_cast<std::uint8_t>(m_bits >> (8 * i));
+        unsigned whole = m_count / 8;
+        m_staged += whole;
+        m_bits >>= 8 * whole;
+        m_count -= 8 * whole;
+        if (m_staged >= kStage) spill();
     }
+    void spill() {
+        m_out.insert(m_out.end(), m_stage, m_stage + m_staged);
+        m_staged = 0;
+    }
+
+    static constexpr std::size_t kStage = 4096;
     Bytes& m_out;
     std::uint64_t m_bits = 0;
     unsigned m_count = 0;
+    std::size_t m_staged = 0;
+    std::uint8_t m_stage[kStage + 16];
 };
 
 // ---- Huffman trees ----------------------------------------------------------------
@@ -516,13 +534,13 @@ constexpr std::size_t kMaxMatch = 258;
 constexpr std::size_t kWantMinMatch = 4;
 constexpr std::size_t kMinLookahead = kMaxMatch + kMinMatch + 1;
 constexpr std::size_t kMaxDist = kWSize - kMinLookahead;
-constexpr std::size_t kHashSize = 65536;
-constexpr std::uint32_t kHashMask = 32767;
+// The hash keeps 15 bits, so only this many heads are ever used.
+constexpr std::size_t kHashSize = 32768;
+constexpr std::uint32_t kHashMask = kHashSize - 1;
 constexpr std::size_t kLitBufSize = 16384;
 // The default level's search: give up the chain after this many probes,
 // stop at a match this long, insert a match's strings up to this length.
 constexpr unsigned kMaxChain = 128;
-constexpr std::size_t kGoodMatch = 8;
 constexpr std::size_t kNiceMatch = 128;
 constexpr std::size_t kMaxInsert = 16 * 16;
 
@@ -552,10 +570,10 @@ struct Encoder {
 
     void reset(ByteSpan in) {
         // A fresh stream reads the window only up to a match's length past
-        // its input, follows only chains of positions it inserted itself, and
-        // hashes into the first half of the head table: clear what it reads.
+        // its input and follows only chains of positions it inserted itself:
+        // clear what it reads.
         std::memset(window, 0, in.size() >= kWindowSize ? sizeof window : in.size() + 512);
-        std::fill(head, head + kHashSize / 2, std::uint16_t{0});
+        std::fill(std::begin(head), std::end(head), std::uint16_t{0});
         next_in = in.data();
         avail_in = in.size();
         strstart = lookahead = insert = match_start = 0;
@@ -564,11 +582,22 @@ struct Encoder {
         trees.init_block();
     }
 
+    static std::uint32_t hash(std::uint32_t v) { return ((v * 2654435761u) >> 16) & kHashMask; }
+
+    // The hash of the four bytes at `p`, read as a little-endian word.
     static std::uint32_t hash_of(const std::uint8_t* p) {
         std::uint32_t v;
         std::memcpy(&v, p, 4);
         if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
-        return ((v * 2654435761u) >> 16) & kHashMask;
+        return hash(v);
+    }
+
+    void insert_hashed(std::uint32_t h, std::uint16_t idx) {
+        std::uint16_t old = head[h];
+        if (old != idx) {
+            prev[idx & kWMask] = old;
+            head[h] = idx;
+        }
     }
 
     std::uint16_t quick_insert(std::size_t pos) {
@@ -581,16 +610,26 @@ struct Encoder {
         return old;
     }
 
+    // Inserts the strings at `count` positions from `pos`, in order. The
+    // hashes of four positions come from one 8-byte read (the window has
+    // room past its end).
     void insert_strings(std::size_t pos, std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* p = window + pos;
+        std::size_t i = 0;
+        for (; i + 4 <= count; i += 4) {
+            std::uint64_t v = load<std::uint64_t>(p + i);
+            if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+            std::uint32_t h0 = hash(static_cast<std::uint32_t>(v));
+            std::uint32_t h1 = hash(static_cast<std::uint32_t>(v >> 8));
+            std::uint32_t h2 = hash(static_cast<std::uint32_t>(v >> 16));
+            std::uint32_t h3 = hash(static_cast<std::uint32_t>(v >> 24));
             auto idx = static_cast<std::uint16_t>(pos + i);
-            std::uint32_t h = hash_of(window + pos + i);
-            std::uint16_t old = head[h];
-            if (old != idx) {
-                prev[idx & kWMask] = old;
-                head[h] = idx;
-            }
+            insert_hashed(h0, idx);
+            insert_hashed(h1, static_cast<std::uint16_t>(idx + 1));
+            insert_hashed(h2, static_cast<std::uint16_t>(idx + 2));
+            insert_hashed(h3, static_cast<std::uint16_t>(idx + 3));
         }
+        for (; i < count; ++i) insert_hashed(hash_of(p + i), static_cast<std::uint16_t>(pos + i));
     }
 
     void slide_hash() {
@@ -647,41 +686,47 @@ struct Encoder {
         return 256;
     }
 
+    // Walks the chain from `cur` to the first candidate that agrees with the
+    // string at `scan` on the `W` bytes at its start and on the `W` bytes that
+    // end one past `best_len`: only such a candidate can be longer. False when
+    // the chain ends first.
+    template <typename W>
+    bool next_candidate(std::uint16_t& cur, unsigned& chain, const std::uint8_t* scan, std::size_t best_len,
+                        std::size_t limit) const {
+        const std::size_t offset = best_len + 1 - sizeof(W);
+        const W scan_start = load<W>(scan);
+        const W scan_end = load<W>(scan + offset);
+        for (;;) {
+            if (cur >= strstart) return false;
+            const std::uint8_t* m = window + cur;
+            if (load<W>(m + offset) == scan_end && load<W>(m) == scan_start) return true;
+            if (--chain == 0) return false;
+            cur = prev[cur & kWMask];
+            if (cur <= limit) return false;
+        }
+    }
+
     // The longest match for the string at strstart along the hash chain that
     // starts at `cur`: the first of the longest, as the chain is walked.
     std::pair<std::size_t, std::size_t> longest_match(std::uint16_t cur) const {
         std::size_t found_start = match_start;
         const std::uint8_t* scan = window + strstart;
         std::size_t best_len = kMinMatch - 1;
-        // A candidate must agree with the string on its first bytes and on the
-        // bytes up to one past the best length so far (2, 4 or 8 of each);
-        // only then is it measured.
-        std::size_t offset = 0;
-        std::uint64_t mask = 0, scan_start = 0, scan_end = 0;
-        auto set_check = [&] {
-            offset = best_len - 1;
-            mask = 0xffff;
-            if (best_len >= 4) offset -= 2, mask = 0xffffffffu;
-            if (best_len >= 8) offset -= 4, mask = ~std::uint64_t{0};
-            scan_start = load<std::uint64_t>(scan) & mask;
-            scan_end = load<std::uint64_t>(scan + offset) & mask;
-        };
-        set_check();
         unsigned chain = kMaxChain;
-        if (best_len >= kGoodMatch) chain >>= 2;
-        std::size_t limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
+        const std::size_t limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
         for (;;) {
-            if (cur >= strstart) break;
+            // The check is as wide as the best length allows: 2, 4 or 8 bytes.
+            bool candidate = best_len >= 8   ? next_candidate<std::uint64_t>(cur, chain, scan, best_len, limit)
+                             : best_len >= 4 ? next_candidate<std::uint32_t>(cur, chain, scan, best_len, limit)
+                                             : next_candidate<std::uint16_t>(cur, chain, scan, best_len, limit);
+            if (!candidate) break;
             const std::uint8_t* m = window + cur;
-            if ((load<std::uint64_t>(m + offset) & mask) == scan_end && (load<std::uint64_t>(m) & mask) == scan_start) {
-                std::size_t len = compare256(scan + 2, m + 2) + 2;
-                if (len > best_len) {
-                    found_start = cur;
-                    if (len > lookahead) return {lookahead, found_start};
-                    best_len = len;
-                    if (best_len >= kNiceMatch) return {best_len, found_start};
-                    set_check();
-                }
+            std::size_t len = compare256(scan + 2, m + 2) + 2;
+            if (len > best_len) {
+                found_start = cur;
+                if (len > lookahead) return {lookahead, found_start};
+                best_len = len;
+                if (best_len >= kNiceMatch) return {best_len, found_start};
             }
             if (--chain == 0) break;
             cur = prev[cur & kWMask];

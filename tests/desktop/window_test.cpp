@@ -43,6 +43,15 @@ struct Shared {
     bool clipboard_ok = false;
 };
 
+// A leaf that fills the window, registered for `w`.
+widget::NodeId window_leaf(widget::LayoutContext& cx, widget::Widget& w) {
+    layout::Style style;
+    style.size = {layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)};
+    const auto node = cx.tree.new_leaf(style);
+    cx.registry.register_node(node, &w);
+    return node;
+}
+
 // Left half red, right half blue; a green square once marked.
 class PaintRoot : public widget::Widget {
 public:
@@ -59,11 +68,7 @@ public:
         }
     }
     widget::NodeId build_layout(widget::LayoutContext& cx) override {
-        layout::Style style;
-        style.size = {layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)};
-        const auto node = cx.tree.new_leaf(style);
-        cx.registry.register_node(node, this);
-        return node;
+        return window_leaf(cx, *this);
     }
     void apply_layout(const layout::LayoutTree& tree, widget::NodeId node, Point origin) override {
         auto l = tree.layout(node);
@@ -521,11 +526,7 @@ public:
     widget::NodeId build_layout(widget::LayoutContext& cx) override {
         m_seen.scale = cx.env.scale;
         m_seen.text_scale = cx.env.text_scale;
-        layout::Style style;
-        style.size = {layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)};
-        const auto node = cx.tree.new_leaf(style);
-        cx.registry.register_node(node, this);
-        return node;
+        return window_leaf(cx, *this);
     }
     void apply_layout(const layout::LayoutTree& tree, widget::NodeId node, Point origin) override {
         auto l = tree.layout(node);
@@ -596,11 +597,7 @@ public:
         m_g.holding = false;
     }
     widget::NodeId build_layout(widget::LayoutContext& cx) override {
-        layout::Style style;
-        style.size = {layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)};
-        const auto node = cx.tree.new_leaf(style);
-        cx.registry.register_node(node, this);
-        return node;
+        return window_leaf(cx, *this);
     }
     void apply_layout(const layout::LayoutTree&, widget::NodeId, Point) override {}
     void draw(Scene&, const Affine&, widget::DrawContext&) override {}
@@ -868,10 +865,7 @@ public:
     };
     explicit FirstInputRoot(Seen& s) : m_s(s) {}
     widget::NodeId build_layout(widget::LayoutContext& cx) override {
-        layout::Style style;
-        style.size = {layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)};
-        const auto node = cx.tree.new_leaf(style);
-        cx.registry.register_node(node, this);
+        const auto node = window_leaf(cx, *this);
         m_built = true;
         return node;
     }

@@ -76,29 +76,18 @@ class PangoTextLayout final : public TextLayout {
   void show(cairo_t* cr) const {
     double x0 = 0, y0 = 0;
     cairo_get_current_point(cr, &x0, &y0);
-    PangoLayoutIter* iter = pango_layout_get_iter(m_layout);
-    std::size_t line_index = 0;
-    do {
-      PangoLayoutLine* line = pango_layout_iter_get_line_readonly(iter);
-      PangoRectangle logical;
-      pango_layout_iter_get_line_extents(iter, nullptr, &logical);
-      const double natural = static_cast<double>(logical.height) / PANGO_SCALE;
-      const double baseline_in_line =
-          static_cast<double>(pango_layout_iter_get_baseline(iter) - logical.y) / PANGO_SCALE;
-      // Half-leading: the natural line box sits centred in the line height.
-      const double top = y0 + static_cast<double>(line_index) * m_line_px + (m_line_px - natural) / 2.0;
-      cairo_move_to(cr, x0 + static_cast<double>(logical.x) / PANGO_SCALE, top + baseline_in_line);
+    for_each_line([&](PangoLayoutLine* line, double x, double baseline) {
+      cairo_move_to(cr, x0 + x, y0 + baseline);
       pango_cairo_show_layout_line(cr, line);
-      ++line_index;
-    } while (pango_layout_iter_next_line(iter));
-    pango_layout_iter_free(iter);
+    });
   }
 
  private:
-  // The union of the lines' inked areas, placed as show() places the lines
-  // (relative to the layout's top-left); none when nothing is inked.
-  std::optional<Rect> ink_extents() const {
-    std::optional<Rect> out;
+  // Calls f(line, x, baseline) for every line, where (x, baseline) is the
+  // line's origin relative to the layout's top-left: lines stand m_line_px
+  // apart, each natural line box centred in its line height (half-leading).
+  template <typename F>
+  void for_each_line(F&& f) const {
     PangoLayoutIter* iter = pango_layout_get_iter(m_layout);
     std::size_t line_index = 0;
     do {
@@ -109,20 +98,27 @@ class PangoTextLayout final : public TextLayout {
       const double baseline_in_line =
           static_cast<double>(pango_layout_iter_get_baseline(iter) - logical.y) / PANGO_SCALE;
       const double top = static_cast<double>(line_index) * m_line_px + (m_line_px - natural) / 2.0;
-      PangoRectangle ink;
-      pango_layout_line_get_extents(line, &ink, nullptr);  // relative to the line's origin on its baseline
-      if (ink.width > 0 && ink.height > 0) {
-        const double x = static_cast<double>(logical.x) / PANGO_SCALE, y = top + baseline_in_line;
-        const Rect r{x + static_cast<double>(ink.x) / PANGO_SCALE, y + static_cast<double>(ink.y) / PANGO_SCALE,
-                     x + static_cast<double>(ink.x + ink.width) / PANGO_SCALE,
-                     y + static_cast<double>(ink.y + ink.height) / PANGO_SCALE};
-        out = out ? Rect{std::min(out->x0, r.x0), std::min(out->y0, r.y0), std::max(out->x1, r.x1),
-                         std::max(out->y1, r.y1)}
-                  : r;
-      }
+      f(line, static_cast<double>(logical.x) / PANGO_SCALE, top + baseline_in_line);
       ++line_index;
     } while (pango_layout_iter_next_line(iter));
     pango_layout_iter_free(iter);
+  }
+
+  // The union of the lines' inked areas, placed as show() places the lines
+  // (relative to the layout's top-left); none when nothing is inked.
+  std::optional<Rect> ink_extents() const {
+    std::optional<Rect> out;
+    for_each_line([&](PangoLayoutLine* line, double x, double y) {
+      PangoRectangle ink;
+      pango_layout_line_get_extents(line, &ink, nullptr);  // relative to the line's origin on its baseline
+      if (ink.width <= 0 || ink.height <= 0) return;
+      const Rect r{x + static_cast<double>(ink.x) / PANGO_SCALE, y + static_cast<double>(ink.y) / PANGO_SCALE,
+                   x + static_cast<double>(ink.x + ink.width) / PANGO_SCALE,
+                   y + static_cast<double>(ink.y + ink.height) / PANGO_SCALE};
+      out = out ? Rect{std::min(out->x0, r.x0), std::min(out->y0, r.y0), std::max(out->x1, r.x1),
+                       std::max(out->y1, r.y1)}
+                : r;
+    });
     return out;
   }
 

@@ -1,0 +1,7 @@
+#include "sarn/app/action_tree.h"
+
+namespace sarn {
+
+// Built in a later change.
+
+}  // namespace sarn

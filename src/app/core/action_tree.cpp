@@ -10,7 +10,7 @@
 #include "json_reader/text.h"
 #include "sarn/actions/owner_identity.h"
 #include "sarn/actions/shared_reducer.h"
-#include "sarn/sync/text.h"
+#include "sarn/model/text.h"
 
 namespace sarn {
 

@@ -1,0 +1,130 @@
+// Drives the root widget headless, the way the window loop does: sync,
+// rebuild when the structure changed, solve, place; input events in
+// between. The shared document is the harness's own.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "automerge/document.h"
+#include "sarn/actions/shared_reducer.h"
+#include "sarn/app/sarn_app.h"
+#include "vorn_ui/action_host.h"
+#include "vorn_ui/widget.h"
+
+namespace sarn::test {
+
+// A fixed owner and memory-only history, so that no test touches the user's files.
+inline SarnAppOptions quiet_options() {
+    SarnAppOptions options;
+    OwnerIdentitySources sources;
+    sources.runtime_identity = []() -> std::expected<runtime_identity::unix::LocalIdentity,
+                                                     runtime_identity::unix::IdentityError> {
+        return std::unexpected(runtime_identity::unix::IdentityError{"none in tests"});
+    };
+    sources.env = [](const char* name) -> std::optional<std::string> {
+        if (std::string_view(name) == "USER") return "tester";
+        if (std::string_view(name) == "HOSTNAME") return "bench";
+        return std::nullopt;
+    };
+    options.identity = std::move(sources);
+    options.history_data_dir = std::optional<std::filesystem::path>{};
+    // A worker that can never start: tests that submit see its refusal.
+    options.fetch_config = [] {
+        FetchWorkerConfig config;
+        config.start_thread = [](std::function<void()>) -> std::expected<void, std::string> {
+            return std::unexpected(std::string("no threads in this test"));
+        };
+        return config;
+    };
+    options.start_device_sync = [](std::string_view) { return DeviceSyncHandle::unavailable(); };
+    options.image_store = [] {
+        return vorn_ui::image_store::ImageStore::create(
+            [](const std::string&) -> std::optional<std::vector<std::uint8_t>> { return std::nullopt; });
+    };
+    return options;
+}
+
+class RootHarness {
+public:
+    explicit RootHarness(SarnApp app, double width = 1280, double height = 800, float scale = 1.0f)
+        : m_app(std::move(app)), m_view{width, height} {
+        m_env.scale = scale;
+        m_env.theme = m_env.theme.with_scale(scale);
+        m_env.viewport = m_view;
+    }
+
+    SarnApp& app() { return m_app; }
+    automerge::Document& document() { return m_document; }
+    const vorn_ui::layout::LayoutTree& tree() const { return m_tree; }
+
+    // One frame; answers whether the tree was rebuilt.
+    bool frame() {
+        vorn_ui::widget::RuntimeState state;
+        state.document = &m_document;
+        m_app.sync(state);
+        const bool rebuild = m_app.take_structure_dirty() || !m_built;
+        if (rebuild) {
+            m_tree.clear();
+            m_registry.clear();
+            vorn_ui::widget::LayoutContext cx{m_tree, m_registry, m_env};
+            auto nodes = vorn_ui::widget::build_root_layout(m_app, cx, m_view);
+            EXPECT_TRUE(nodes.has_value());
+            if (nodes) m_nodes = *nodes;
+            m_built = true;
+        }
+        auto solved = vorn_ui::widget::solve_root_layout(m_tree, m_nodes, m_view, m_registry, m_text);
+        EXPECT_TRUE(solved.has_value());
+        m_app.apply_layout(m_tree, m_nodes.root, vorn_ui::Point{0, 0});
+        if (auto heads = m_app.take_dispatch_state()) ++m_dispatches;
+        return rebuild;
+    }
+
+    // Delivers one event; answers the handled flag.
+    bool send(const vorn_ui::Event& event, vorn_ui::Modifiers mods = {}) {
+        vorn_ui::widget::RuntimeState state;
+        state.document = &m_document;
+        vorn_ui::widget::EventContext cx(mods, state, m_env.scale, m_tree);
+        m_app.handle_event(event, cx, m_nodes.root);
+        return cx.handled;
+    }
+
+    bool key(vorn_ui::NamedKey named, vorn_ui::Modifiers mods = {}) {
+        return send(vorn_ui::KeyEvent::named_key(named, mods), mods);
+    }
+    bool character(std::string text, vorn_ui::Modifiers mods = {}) {
+        return send(vorn_ui::KeyEvent::character(std::move(text), mods), mods);
+    }
+
+    // Runs intents as if a control had queued them during an event.
+    void run(std::vector<ControlIntent> intents) {
+        for (auto& intent : intents) m_app.intents().push(std::move(intent));
+        send(vorn_ui::PointerLeaveEvent{});
+    }
+
+    // Puts an action on the shared document directly (another device did it).
+    void apply_shared(const SarnAction& action) {
+        vorn_ui::bound_dispatch::DispatchState state;
+        ASSERT_TRUE(vorn_ui::action_host::ActionHost::dispatch_with_context(state, m_document, kSharedActionKind,
+                                                                            TypedSarnAction(action), nullptr));
+    }
+
+    int dispatches() const { return m_dispatches; }
+
+private:
+    SarnApp m_app;
+    vorn_ui::Size m_view;
+    automerge::Document m_document;
+    vorn_ui::layout::LayoutTree m_tree;
+    vorn_ui::widget::NodeRegistry m_registry;
+    vorn_ui::widget::Environment m_env;
+    vorn_ui::TextRenderer m_text;
+    vorn_ui::widget::RootLayout m_nodes;
+    bool m_built = false;
+    int m_dispatches = 0;
+};
+
+}  // namespace sarn::test

@@ -1,17 +1,20 @@
-// Program entry. The application's window and pages are not built yet: for
-// now the program says so and lists the offline sample catalogue that the
-// interface will show when no backend answers.
-#include <fmt/core.h>
+// Program entry: the structured log, then a developer mode or the
+// application (see sarn/main/program.h). An error ends the process with
+// "Error: {debug}" on standard error and status 1.
+#include <cstdio>
+#include <string>
+#include <vector>
 
-#include "sarn/model/library.h"
+#include "sarn/main/program.h"
+#include "vorn_log/log.h"
 
-int main() {
-    const sarn::Library library = sarn::Library::sample();
-    fmt::print("Vorn Sarn 0.1: the application window and its pages are not built yet.\n");
-    fmt::print("Offline sample catalogue: {} videos from {} channels.\n", library.videos.size(),
-               library.channels.size());
-    for (const sarn::Video& video : library.videos) {
-        fmt::print("  {:<14} {} ({})\n", video.id, video.title, video.channel_name);
+int main(int argc, char** argv) {
+    vorn_log::install_default_subscriber();
+    const std::vector<std::string> args(argv, argv + argc);
+    auto result = sarn::entry::run_program(args);
+    if (!result) {
+        std::fputs(sarn::entry::error_line(result.error()).c_str(), stderr);
+        return 1;
     }
     return 0;
 }

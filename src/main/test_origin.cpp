@@ -1,0 +1,34 @@
+#include "sarn/main/test_origin.h"
+
+#include <cstdlib>
+
+#include "sarn/innertube/fetch_wiring.h"
+
+namespace sarn::entry {
+
+std::optional<std::string> test_origin_from_environment() {
+    const char* value = std::getenv(kTestOriginVariable.data());
+    if (value == nullptr) return std::nullopt;
+    std::string origin(value);
+    while (!origin.empty() && origin.back() == '/') origin.pop_back();
+    if (origin.empty()) return std::nullopt;
+    return origin;
+}
+
+FetchWorkerConfig fetch_config_for_origin(const std::string& origin) {
+    innertube::ClientConfig client;
+    client.origin = origin;
+    FetchWorkerConfig config = live_fetch_worker_config(std::move(client));
+    config.extras = ExtrasEndpoints{origin, origin, origin};
+    return config;
+}
+
+SarnAppOptions app_options_from_environment() {
+    SarnAppOptions options;
+    if (auto origin = test_origin_from_environment()) {
+        options.fetch_config = [origin = std::move(*origin)] { return fetch_config_for_origin(origin); };
+    }
+    return options;
+}
+
+}  // namespace sarn::entry

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -103,6 +104,11 @@ std::optional<std::string> LaunchArgs::value(std::string_view option) const {
 
 void request_quit() { detail::quit_from_any_thread(); }
 
+Theme theme_from_environment() {
+    const char* name = std::getenv(kThemeVariable);
+    return Theme::by_name(name != nullptr ? std::string_view(name) : std::string_view());
+}
+
 // ---- the frame loop ----
 
 namespace {
@@ -112,6 +118,7 @@ public:
     FrameLoop(detail::WindowBackend& window, widget::Widget& root, app::App& app, persist::DocumentStore& store)
         : m_window(window), m_root(root), m_app(app), m_store(store) {
         m_state.document = &m_store.document();
+        m_env.theme = theme_from_environment();
     }
 
     std::expected<void, LaunchError> run() {
@@ -385,6 +392,10 @@ private:
         const auto pixels = m_renderer->argb32_pixels();
         if (pixels.size() < m_renderer->stride() * ph) return;
         m_window.present(pixels.data(), m_renderer->stride(), pw, ph);
+        if (!m_presented) {
+            m_presented = true;
+            vorn_log::debug(kLog, "first frame presented", {vorn_log::field("width", pw), vorn_log::field("height", ph)});
+        }
     }
 
     // A player host that asks for the full screen gets it.
@@ -426,6 +437,7 @@ private:
     bool m_woken = false;
     bool m_input = false;
     bool m_fullscreen = false;
+    bool m_presented = false;
 };
 
 }  // namespace

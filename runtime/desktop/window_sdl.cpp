@@ -10,7 +10,9 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
+#include <string_view>
 
 #include <fmt/core.h>
 
@@ -24,6 +26,16 @@ std::mutex g_mu;
 bool g_alive = false;            // guarded by g_mu
 Uint32 g_wake_event = 0;         // guarded by g_mu
 std::atomic<bool> g_quit_early{false};
+
+// Whether a Wayland compositor could be reached: WAYLAND_DISPLAY names one, or
+// the client library's default socket exists in XDG_RUNTIME_DIR.
+bool wayland_display_named() {
+    if (const char* named = std::getenv("WAYLAND_DISPLAY"); named != nullptr && *named != '\0') return true;
+    const char* runtime_dir = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime_dir == nullptr || *runtime_dir == '\0') return false;
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::path(runtime_dir) / "wayland-0", ignored);
+}
 
 // Key table: SDL key codes to the runtime's named keys.
 struct NamedKeyRow {
@@ -164,6 +176,12 @@ public:
             if (!video) errors = SDL_GetError();
         } else {
             for (const char* driver : {"x11", "wayland"}) {
+                // Without a compositor to talk to, the Wayland client library only
+                // complains on standard error; say so once in the error instead.
+                if (std::string_view(driver) == "wayland" && !wayland_display_named()) {
+                    errors += fmt::format("{}wayland: no Wayland display is named", errors.empty() ? "" : "; ");
+                    continue;
+                }
                 if (SDL_VideoInit(driver) == 0) {
                     video = true;
                     break;

@@ -157,6 +157,35 @@ TEST(LaunchArgs, ReadsSwitchesValuesAndWindowSize) {
     }
 }
 
+TEST(LaunchTheme, ChosenByTheEnvironment) {
+    const char* old = std::getenv(launch::kThemeVariable);
+    const std::optional<std::string> saved = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
+    const struct {
+        const char* value;  // nullptr: unset
+        Theme want;
+    } cases[] = {
+        {nullptr, Theme::dark()},         {"", Theme::dark()},    {"light", Theme::light()},
+        {"high-contrast", Theme::high_contrast()}, {"Light", Theme::dark()}, {"dark", Theme::dark()},
+        {"light ", Theme::dark()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value != nullptr ? c.value : "(unset)");
+        if (c.value != nullptr) {
+            setenv(launch::kThemeVariable, c.value, 1);
+        } else {
+            unsetenv(launch::kThemeVariable);
+        }
+        const Theme got = launch::theme_from_environment();
+        EXPECT_EQ(got.background, c.want.background);
+        EXPECT_EQ(got.text, c.want.text);
+    }
+    if (saved) {
+        setenv(launch::kThemeVariable, saved->c_str(), 1);
+    } else {
+        unsetenv(launch::kThemeVariable);
+    }
+}
+
 TEST(Clipboard, KeepsTextWithoutAWindow) {
     EXPECT_TRUE(text_selection::clipboard_copy("offline text"));
     EXPECT_EQ(text_selection::clipboard_text(), std::optional<std::string>("offline text"));

@@ -7,6 +7,10 @@
 // redraw or structure flags, an animation frame, or an idle sync (at most
 // `kIdleSyncHz` times a second while the root `needs_idle_sync`).
 //
+// The window's theme comes from the environment variable VORN_UI_THEME: "light" or
+// "high-contrast" (compared exactly) select those themes; anything else, or no
+// value, the dark theme.
+//
 // `run` is called on the process's main thread; `request_quit` from any thread.
 #pragma once
 
@@ -22,11 +26,16 @@
 
 #include "vorn_ui/app.h"
 #include "vorn_ui/persist.h"
+#include "vorn_ui/theme.h"
 #include "vorn_ui/widget.h"
 
 namespace vorn_ui::launch {
 
 inline constexpr int kIdleSyncHz = 30;
+inline constexpr const char* kThemeVariable = "VORN_UI_THEME";
+
+// The theme VORN_UI_THEME names (see above). Any thread.
+Theme theme_from_environment();
 
 // The command line as the launcher understood it.
 class LaunchArgs {

@@ -60,41 +60,4 @@ std::string utf8_lossy(std::string_view bytes) {
     return out;
 }
 
-namespace {
-
-bool is_white_space(char32_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-}
-
-// The code point starting at `at` and its length in bytes; a stray byte
-// reads as itself (never white space above 0x7F).
-std::pair<char32_t, std::size_t> code_point_at(std::string_view text, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
-    if (at + length > text.size()) return {0xFFFD, 1};
-    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) c = (c << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3F);
-    return {c, length};
-}
-
-}  // namespace
-
-std::string_view trim_white_space(std::string_view text) {
-    while (!text.empty()) {
-        const auto [c, length] = code_point_at(text, 0);
-        if (!is_white_space(c)) break;
-        text.remove_prefix(length);
-    }
-    while (!text.empty()) {
-        // Step back over continuation bytes to the start of the last character.
-        std::size_t start = text.size() - 1;
-        while (start > 0 && text.size() - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
-        const auto [c, length] = code_point_at(text, start);
-        if (start + length != text.size() || !is_white_space(c)) break;
-        text.remove_suffix(length);
-    }
-    return text;
-}
-
 }  // namespace sarn

@@ -2,7 +2,7 @@
 
 #include <sodium.h>
 
-#include "sarn/sync/text.h"
+#include "sarn/model/text.h"
 
 namespace sarn {
 

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sarn/sync/base64.h"
-#include "sarn/sync/text.h"
+#include "sarn/model/text.h"
 
 namespace sarn {
 namespace {

@@ -205,7 +205,7 @@ TEST(RootPlayback, UnknownDurationNeverEndsTheVideo) {
 TEST(RootPlayback, PlayerQualityChoiceIsStoredInTheSharedDocument) {
     Library lib = Library::sample();
     const std::string id = lib.videos.front().id;
-    RootHarness h(SarnApp::create(quiet_options()).with_library(lib).with_route(Route::watch(id)));
+    RootHarness h(SarnApp::create(quiet_options()).with_library(lib).with_demo_player(id));
     h.frame();
     // The player cycles its "resolution" setting: 720p.
     auto& player = *h.app().player();

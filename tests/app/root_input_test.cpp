@@ -113,6 +113,7 @@ TEST(RootIntents, SeekClampsAndSkipsReportTheirTime) {
     Library lib = Library::sample();
     lib.videos.front().duration = 600;
     lib.videos.front().sponsor.clear();
+    lib.settings.autoplay = false;  // the end of the video stays on its page
     const std::string id = lib.videos.front().id;
     RootHarness h(SarnApp::create(quiet_options()).with_library(lib).with_route(Route::watch(id)));
     h.frame();

@@ -165,7 +165,12 @@ SarnAppOptions stalled_worker_options() {
     SarnAppOptions options = quiet_options();
     options.fetch_config = [] {
         FetchWorkerConfig config;
-        config.start_thread = [](std::function<void()>) -> std::expected<void, std::string> { return {}; };
+        // The body is kept but never run, so its queues stay open.
+        auto kept = std::make_shared<std::vector<std::function<void()>>>();
+        config.start_thread = [kept](std::function<void()> body) -> std::expected<void, std::string> {
+            kept->push_back(std::move(body));
+            return {};
+        };
         return config;
     };
     return options;

@@ -50,12 +50,7 @@ SarnApp SarnApp::create(SarnAppOptions options) { return SarnApp(std::move(optio
 
 SarnApp::SarnApp(SarnApp&&) noexcept = default;
 
-SarnApp::~SarnApp() {
-    // The text cells may outlive the root in a reader's hands: no more
-    // publications wake a loop that is going away.
-    m_search_text.wake_handle().close();
-    m_palette_text.wake_handle().close();
-}
+SarnApp::~SarnApp() = default;
 
 SarnApp SarnApp::start_live() && {
     m_live = true;

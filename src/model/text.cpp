@@ -1,4 +1,4 @@
-#include "sarn/sync/text.h"
+#include "sarn/model/text.h"
 
 #include <algorithm>
 #include <array>

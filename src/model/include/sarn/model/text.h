@@ -1,5 +1,5 @@
 #pragma once
-// Text helpers of device sync. Pure functions; any thread.
+// Text helpers shared by the layers above. Pure functions; any thread.
 
 #include <string_view>
 

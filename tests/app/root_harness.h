@@ -13,6 +13,7 @@
 #include "sarn/actions/shared_reducer.h"
 #include "sarn/app/sarn_app.h"
 #include "vorn_ui/action_host.h"
+#include "vorn_ui/offscreen.h"
 #include "vorn_ui/widget.h"
 
 namespace sarn::test {
@@ -50,11 +51,43 @@ inline SarnAppOptions quiet_options() {
 
 class RootHarness {
 public:
-    explicit RootHarness(SarnApp app, double width = 1280, double height = 800, float scale = 1.0f)
+    explicit RootHarness(SarnApp app, double width = 1280, double height = 800, float scale = 1.0f,
+                         vorn_ui::Theme theme = vorn_ui::Theme::dark())
         : m_app(std::move(app)), m_view{width, height} {
         m_env.scale = scale;
-        m_env.theme = m_env.theme.with_scale(scale);
+        m_env.theme = theme.with_scale(scale);
         m_env.viewport = m_view;
+    }
+
+    const vorn_ui::widget::Environment& env() const { return m_env; }
+
+    // Draws the laid-out tree as the window does, at the display scale.
+    vorn_ui::offscreen::RenderedImage render() {
+        const auto w = static_cast<std::uint32_t>(m_view.width * m_env.scale);
+        const auto h = static_cast<std::uint32_t>(m_view.height * m_env.scale);
+        auto renderer = vorn_ui::offscreen::OffscreenRenderer::create(w, h);
+        EXPECT_TRUE(renderer.has_value());
+        vorn_ui::Scene scene;
+        const auto transform = vorn_ui::Affine::scale(m_env.scale);
+        vorn_ui::widget::PermissionContext permissions = vorn_ui::widget::PermissionContext::allow_all();
+        vorn_ui::widget::DrawContext dc{m_env.theme, m_text, permissions};
+        vorn_ui::widget::PresenceContext presence;
+        presence.clip = vorn_ui::Rect{0, 0, m_view.width, m_view.height};
+        m_app.draw_with_presence(scene, transform, dc, presence);
+        m_app.mark_drawn();
+        auto image = renderer->render_resilient(scene, m_env.theme.background);
+        EXPECT_TRUE(image.has_value());
+        return image ? std::move(*image) : vorn_ui::offscreen::RenderedImage{};
+    }
+
+    // Writes the picture when VORN_SHOT_DIR names a folder (for looking at pages).
+    void shoot(const std::string& name) {
+        const char* dir = std::getenv("VORN_SHOT_DIR");
+        if (dir == nullptr) return;
+        const auto image = render();
+        auto png = vorn_ui::offscreen::encode_png(image.width, image.height, image.rgba);
+        ASSERT_TRUE(png.has_value());
+        ASSERT_TRUE(vorn_ui::offscreen::write_file_atomically(std::filesystem::path(dir) / (name + ".png"), *png));
     }
 
     SarnApp& app() { return m_app; }

@@ -61,6 +61,12 @@ public:
 
     const vorn_ui::widget::Environment& env() const { return m_env; }
 
+    // The window changes size; the next frame lays out in the new viewport.
+    void resize(double width, double height) {
+        m_view = {width, height};
+        m_env.viewport = m_view;
+    }
+
     // Draws the laid-out tree as the window does, at the display scale.
     vorn_ui::offscreen::RenderedImage render() {
         const auto w = static_cast<std::uint32_t>(m_view.width * m_env.scale);
@@ -108,6 +114,13 @@ public:
             EXPECT_TRUE(nodes.has_value());
             if (nodes) m_nodes = *nodes;
             m_built = true;
+        }
+        if (!rebuild) {
+            // The window's size may have changed since the tree was built.
+            vorn_ui::layout::Style top;
+            top.size = {vorn_ui::layout::Dimension::length(static_cast<float>(m_view.width)),
+                        vorn_ui::layout::Dimension::length(static_cast<float>(m_view.height))};
+            (void)m_tree.set_style(m_nodes.top, top);
         }
         auto solved = vorn_ui::widget::solve_root_layout(m_tree, m_nodes, m_view, m_registry, m_text);
         EXPECT_TRUE(solved.has_value());

@@ -853,3 +853,42 @@ TEST(ActionTree, OperationClassesMatchThePerformedTypes) {
 
 }  // namespace
 }  // namespace sarn
+
+namespace sarn {
+namespace {
+
+// Queue toggles keep working for videos the "sarn.videos" collection no
+// longer lists: the watched video and the queued ones bind to where the
+// tree holds them.
+TEST(ActionTree, QueueBindingsRunPastTheFirstHundredVideos) {
+    Library lib;
+    for (int i = 0; i < 120; ++i) lib.videos.push_back(make_video("v" + std::to_string(i), "T"));
+    lib.queue = {"v115"};
+    lib.route = Route::watch("v110");
+    struct Case {
+        std::string video;
+        std::string resource;
+        std::string action;
+        SarnAction runs;
+    } cases[] = {
+        {"v5", "sarn.video:v5", "queue", action::SetQueueMembership{"v5", true}},
+        {"v110", "sarn.current:v110", "queue", action::SetQueueMembership{"v110", true}},
+        {"v115", "sarn.queue:v115", "remove", action::SetQueueMembership{"v115", false}},
+    };
+    const auto tree = action_resources_tree(lib);
+    for (const auto& c : cases) {
+        const auto binding = queue_binding(lib, c.video);
+        ASSERT_TRUE(binding.has_value()) << c.video;
+        EXPECT_EQ(binding->address(), (vorn_actions::resource::ActionAddress{c.resource, c.action}));
+        auto invocation = binding->invocation();
+        ASSERT_TRUE(invocation.has_value());
+        auto encoded = vorn_actions::resource::run_invocation(tree, *invocation);
+        ASSERT_TRUE(encoded.has_value()) << c.video;
+        EXPECT_EQ(decode_action(encoded->payload), c.runs);
+    }
+    EXPECT_FALSE(queue_binding(lib, "v119").has_value());  // neither listed, watched nor queued
+    EXPECT_FALSE(queue_binding(lib, "missing").has_value());
+}
+
+}  // namespace
+}  // namespace sarn

@@ -506,7 +506,21 @@ Resource device_sync_resource(const DeviceSyncHandle& handle) {
 std::optional<ActionBinding> queue_binding(const Library& library, std::string_view video_id) {
     const auto resource = video_resource(library, video_id, false);
     if (!resource) return std::nullopt;
-    return ActionBinding::unit_for(*resource, "queue");
+    const std::size_t listed = std::min(library.videos.size(), kCollectionLimit);
+    const bool in_videos = std::any_of(library.videos.begin(), library.videos.begin() + static_cast<std::ptrdiff_t>(listed),
+                                       [&](const Video& v) { return v.id == video_id; });
+    if (in_videos) return ActionBinding::unit_for(*resource, "queue");
+    // Past the first hundred videos the tree holds the video only as the
+    // watched one or as a queue entry: bind to what the runtime can run, or
+    // the control would never be available.
+    const auto tree = action_resources_tree(library);
+    if (const auto* current = find_resource_deep(tree, "sarn.current:" + std::string(video_id))) {
+        return ActionBinding::unit_for(*current, "queue");
+    }
+    if (const auto* entry = find_resource_deep(tree, "sarn.queue:" + std::string(video_id))) {
+        return ActionBinding::unit_for(*entry, "remove");
+    }
+    return std::nullopt;
 }
 
 std::optional<ActionBinding> sidebar_binding() {

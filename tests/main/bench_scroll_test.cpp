@@ -201,8 +201,9 @@ TEST(ScrollBench, ForcedSolveRecomputesEveryNode) {
     ASSERT_TRUE(run.solve(true));
     const auto forced = run.solve_stats();
     EXPECT_EQ(cached.node_solves, 0u) << "an unchanged tree was solved again";
-    EXPECT_GT(forced.node_solves, 0u);
-    EXPECT_EQ(forced.cache_hits, 0u) << "a forced solve was answered from the cache";
+    // Every node is computed afresh (the solver may still reuse a node's
+    // answer within the one solve).
+    EXPECT_GE(forced.node_solves, run.layout_node_count()) << "a forced solve was answered from the old cache";
 }
 
 }  // namespace

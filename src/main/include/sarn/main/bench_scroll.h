@@ -96,6 +96,7 @@ public:
     std::expected<void, vorn_ui::layout::LayoutError> solve(bool force);
     // What the last solve computed and took from the cache.
     const vorn_ui::layout::SolveStats& solve_stats() const { return m_tree.stats(); }
+    std::size_t layout_node_count() const { return m_tree.node_count(); }
     void apply();
     // A fresh scene drawn with the canvas as the visible region, then marked
     // drawn; the caller drops it.

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vorn_test {
@@ -18,6 +20,10 @@ public:
     bool ok() const { return m_dpy != nullptr; }
 
     std::optional<unsigned long> find_window(const char* title);
+    // Every window with the title, in the server's stacking order.
+    std::vector<unsigned long> find_windows(const char* title);
+    // The window's inner size in pixels.
+    std::optional<std::pair<int, int>> window_size(unsigned long window);
 
     // The window's pixels as 0xRRGGBB, row by row.
     struct Shot {
@@ -30,9 +36,15 @@ public:
     void click(unsigned long window, int x, int y);
     // One notch of the wheel with the pointer at (x, y): towards the user (down) or away.
     void wheel(unsigned long window, int x, int y, bool down);
-    enum class Key { K, Escape, Space, AudioPrev };
+    enum class Key { K, Escape, Space, AudioPrev, Enter, Backspace, Left, Tab };
+    enum Modifier : unsigned { None = 0, Ctrl = 1, Alt = 2, Shift = 4 };
     // False when the server's keymap has no key for it.
-    bool key(Key key);
+    bool key(Key key, unsigned modifiers = None);
+    // Types printable ASCII text key by key (Shift for capitals and the
+    // shifted symbols of a US keymap); false when a character has no key.
+    bool type(std::string_view text);
+    // Moves the pointer to (x, y) in the window.
+    void move_to(unsigned long window, int x, int y);
     // Asks the window to close, as a window manager's close button does.
     void close(unsigned long window);
 

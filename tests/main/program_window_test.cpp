@@ -1,0 +1,522 @@
+// The program as a person uses it: the real binary in a real window on a
+// private X server, driven by synthetic input (XTest), checked by
+// screenshots and by the files it writes. Its home and XDG folders are a
+// temporary folder, the fake yt-dlp is first on PATH, every outside origin
+// points at a server on 127.0.0.1, and the proxy settings point at a trap
+// that counts any connection towards anywhere else.
+//
+// Where a control has to be found, a headless twin of the root in the same
+// start state is laid out at the window's size and asked where the control
+// lies; the same twin draws what the window should show.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "automerge/document.h"
+#include "program_process.h"
+#include "root_harness.h"
+#include "sarn/actions/owner_history.h"
+#include "sarn/main/launch.h"
+#include "tree_dump.h"
+#include "vorn_test/local_server.h"
+#include "vorn_ui/persist.h"
+#include "vorn_ui/theme.h"
+#include "x_client.h"
+#include "xvfb_display.h"
+
+namespace sarn::entry {
+namespace {
+
+using namespace std::chrono_literals;
+using vorn_test::XClient;
+using Shot = XClient::Shot;
+using Args = std::vector<std::string>;
+
+constexpr const char* kWindowTitle = "org.vorn.Sarn";
+
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (done()) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return done();
+}
+
+std::uint32_t rgb(vorn_ui::Color color) {
+    auto channel = [](float v) { return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f)); };
+    return channel(color.r) << 16 | channel(color.g) << 8 | channel(color.b);
+}
+
+bool near(std::uint32_t got, std::uint32_t want, int tolerance = 6) {
+    for (int shift : {16, 8, 0}) {
+        const int a = static_cast<int>((got >> shift) & 0xFF), b = static_cast<int>((want >> shift) & 0xFF);
+        if (std::abs(a - b) > tolerance) return false;
+    }
+    return true;
+}
+
+// The share of the rectangle's pixels that differ from the twin's picture.
+double differing_share(const Shot& shot, const vorn_ui::offscreen::RenderedImage& want, vorn_ui::Rect r) {
+    const int x0 = std::max(0, static_cast<int>(r.x0)), y0 = std::max(0, static_cast<int>(r.y0));
+    const int x1 = std::min({shot.w, static_cast<int>(want.width), static_cast<int>(r.x1)});
+    const int y1 = std::min({shot.h, static_cast<int>(want.height), static_cast<int>(r.y1)});
+    if (x1 <= x0 || y1 <= y0) return 1.0;
+    long differ = 0;
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            const std::uint32_t expected = want.rgba_at(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)) >> 8;
+            if (!near(shot.at(x, y), expected, 24)) ++differ;
+        }
+    }
+    return static_cast<double>(differ) / (static_cast<double>(x1 - x0) * (y1 - y0));
+}
+
+vorn_ui::launch::LaunchArgs parse(Args argv) {
+    argv.insert(argv.begin(), "vorn-sarn");
+    const std::vector<std::string> switches(std::begin(kLaunchSwitches), std::end(kLaunchSwitches));
+    const std::vector<std::string> valued(std::begin(kValuedLaunchOptions), std::end(kValuedLaunchOptions));
+    return vorn_ui::launch::LaunchArgs::parse(argv, switches, valued);
+}
+
+// The root in the window's start state, laid out headless at the window's size.
+class Twin {
+public:
+    Twin(const Args& args, vorn_ui::Theme theme = vorn_ui::Theme::dark(), double width = 1280, double height = 800,
+         SarnAppOptions options = test::quiet_options())
+        : m_harness(app_from_args(parse(args), std::move(options)), width, height, 1.0f, theme) {
+        m_harness.frame();
+    }
+    test::RootHarness& harness() { return m_harness; }
+    void run(std::vector<ControlIntent> intents) {
+        m_harness.run(std::move(intents));
+        m_harness.frame();
+    }
+    std::optional<test::DumpRow> find(std::string_view id) { return test::find_id(test::dump_tree(m_harness.app()), id); }
+    vorn_ui::Point centre_of(std::string_view id) {
+        const auto row = find(id);
+        EXPECT_TRUE(row.has_value()) << "no widget " << id << " in\n" << test::dump_text(test::dump_tree(m_harness.app()));
+        if (!row) return {};
+        return {(row->rect.x0 + row->rect.x1) / 2, (row->rect.y0 + row->rect.y1) / 2};
+    }
+    vorn_ui::offscreen::RenderedImage picture() { return m_harness.render(); }
+
+private:
+    test::RootHarness m_harness;
+};
+
+class ProgramWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_display.ok()) << "Xvfb did not start";
+        ASSERT_TRUE(m_bus.ok()) << "dbus-daemon did not start";
+        ASSERT_TRUE(m_trap.ok());
+        m_server.server().set_logger([this](const httplib::Request& request, const httplib::Response&) {
+            std::lock_guard lock(m_mu);
+            m_requests.push_back(request.method + " " + request.path);
+        });
+        m_server.server().set_error_handler([](const httplib::Request&, httplib::Response& response) {
+            if (response.status == -1 || response.status == 0) response.status = 404;
+        });
+        ASSERT_TRUE(m_server.start());
+        ASSERT_TRUE(m_x.ok());
+    }
+
+    // The program's environment: its home, the bus, every outside address on
+    // this machine.
+    std::map<std::string, std::string> environment() {
+        auto env = m_home.environment();
+        env["DISPLAY"] = m_display.name();
+        env["DBUS_SESSION_BUS_ADDRESS"] = m_bus.address();
+        env["VORN_SARN_TEST_ORIGIN"] = m_server.base_url();
+        env["VORN_SARN_INVIDIOUS"] = m_server.base_url();
+        for (const char* proxy : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"}) {
+            env[proxy] = m_trap.url();
+        }
+        env["no_proxy"] = env["NO_PROXY"] = "127.0.0.1,localhost";
+        return env;
+    }
+
+    struct Running {
+        vorn_test::ProgramProcess process;
+        unsigned long window = 0;
+    };
+
+    // Starts the program and waits for its window and first frame.
+    std::optional<Running> launch(const Args& args, std::map<std::string, std::string> extra = {}) {
+        auto env = environment();
+        for (auto& [k, v] : extra) env[k] = v;
+        Args argv{vorn_test::program_path()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        auto process = vorn_test::ProgramProcess::start(argv, env, m_home.root());
+        if (!process) {
+            ADD_FAILURE() << "the program did not start";
+            return std::nullopt;
+        }
+        std::optional<unsigned long> window;
+        const bool found = wait_until([&] { return !process->running() || (window = m_x.find_window(kWindowTitle)); });
+        if (!found || !window) {
+            ADD_FAILURE() << "no window titled " << kWindowTitle << "; status "
+                          << process->wait(0ms).value_or(-1) << "; stderr:\n"
+                          << process->standard_error();
+            return std::nullopt;
+        }
+        return Running{std::move(*process), *window};
+    }
+
+    std::optional<Shot> shot(const Running& running) { return m_x.screenshot(running.window); }
+
+    // Waits until the window shows the twin's picture in the rectangle.
+    bool shows(const Running& running, Twin& twin, vorn_ui::Rect region, double share = 0.001) {
+        const auto want = twin.picture();
+        double last = 1.0;
+        const bool ok = wait_until([&] {
+            const auto s = shot(running);
+            if (!s) return false;
+            last = differing_share(*s, want, region);
+            if (std::getenv("VORN_TEST_VERBOSE")) fprintf(stderr, "share %.5f\n", last);
+            return last <= share;
+        }, 10s);
+        if (!ok) ADD_FAILURE() << fmt::format("{:.1f}% of ({:.0f},{:.0f})-({:.0f},{:.0f}) differ from the twin", last * 100,
+                                              region.x0, region.y0, region.x1, region.y1);
+        return ok;
+    }
+
+    void click(const Running& running, vorn_ui::Point at) {
+        m_x.click(running.window, static_cast<int>(at.x), static_cast<int>(at.y));
+    }
+
+    // Closes the window as a window manager does; the program ends with 0.
+    void close_and_expect_clean_exit(Running& running) {
+        m_x.close(running.window);
+        const auto status = running.process.wait(10s);
+        ASSERT_TRUE(status.has_value()) << "the program did not end after its window was closed";
+        EXPECT_EQ(*status, 0) << running.process.standard_error();
+    }
+
+    std::vector<std::string> requests() {
+        std::lock_guard lock(m_mu);
+        return m_requests;
+    }
+
+    void TearDown() override { EXPECT_EQ(m_trap.connections(), 0) << "something tried to reach an outside address"; }
+
+    vorn_test::XvfbDisplay m_display{"1280x900x24"};
+    vorn_test::DbusSession m_bus;
+    vorn_test::ConnectionTrap m_trap;
+    vorn_test::LocalServer m_server;
+    vorn_test::ProgramHome m_home;
+    XClient m_x;
+    std::mutex m_mu;
+    std::vector<std::string> m_requests;
+};
+
+// ---- without a display ----
+
+TEST(ProgramWithoutDisplay, SaysSoInOneLineAndExitsWithStatusOne) {
+    vorn_test::ProgramHome home;
+    auto env = home.environment();
+    env.erase("DISPLAY");
+    env.erase("WAYLAND_DISPLAY");
+    env.erase("DBUS_SESSION_BUS_ADDRESS");
+    auto process = vorn_test::ProgramProcess::start({vorn_test::program_path()}, env, home.root());
+    ASSERT_TRUE(process.has_value());
+    const auto status = process->wait(10s);
+    ASSERT_TRUE(status.has_value()) << "the program hung without a display";
+    EXPECT_EQ(*status, 1);
+    const std::string err = process->standard_error();
+    EXPECT_TRUE(err.starts_with("Error: ")) << err;
+    EXPECT_NE(err.find("display"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_TRUE(err.ends_with("\n"));
+    EXPECT_EQ(process->standard_output(), "");
+    // Nothing of the user's library was written.
+    EXPECT_FALSE(std::filesystem::exists(home.shared_document()));
+}
+
+// ---- offline ----
+
+TEST_F(ProgramWindow, OfflineStartShowsTheShellInEveryTheme) {
+    const struct {
+        const char* name;  // VORN_UI_THEME
+        vorn_ui::Theme theme;
+    } themes[] = {{"", vorn_ui::Theme::dark()},
+                  {"light", vorn_ui::Theme::light()},
+                  {"high-contrast", vorn_ui::Theme::high_contrast()}};
+    for (const auto& t : themes) {
+        SCOPED_TRACE(t.name);
+        auto running = launch({"--route", "home"}, {{"VORN_UI_THEME", t.name}});
+        ASSERT_TRUE(running.has_value());
+        EXPECT_EQ(m_x.window_size(running->window), (std::pair{1280, 800}));
+        Twin twin({"--route", "home"}, t.theme);
+        EXPECT_TRUE(shows(*running, twin, {0, 0, 1280, 800}));
+        const auto s = shot(*running);
+        ASSERT_TRUE(s.has_value());
+        EXPECT_TRUE(near(s->at(640, 780), rgb(t.theme.background))) << std::hex << s->at(640, 780);
+        close_and_expect_clean_exit(*running);
+    }
+    EXPECT_TRUE(m_home.ytdlp_runs().empty()) << "an offline start ran yt-dlp";
+    EXPECT_TRUE(requests().empty()) << "an offline start fetched something";
+}
+
+TEST_F(ProgramWindow, NarrowStartIsLaidOutAtTheWindowWidth) {
+    auto running = launch({"--narrow"});
+    ASSERT_TRUE(running.has_value());
+    EXPECT_EQ(m_x.window_size(running->window), (std::pair{560, 800}));
+    // The first picture is the twin's 560-wide layout, not a 1280-wide one
+    // cut off at the window's edge.
+    Twin twin({"--narrow"}, vorn_ui::Theme::dark(), 560, 800);
+    EXPECT_TRUE(shows(*running, twin, {0, 0, 560, 800}));
+    close_and_expect_clean_exit(*running);
+}
+
+
+// The watch-history entries in the owner-local history files, newest first.
+std::vector<std::string> history_in(const vorn_test::ProgramHome& home) {
+    std::vector<std::string> ids;
+    for (const auto& path : home.history_files()) {
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        auto document = automerge::Document::load(bytes);
+        if (!document) continue;
+        const auto map = owner_history_map(*document);
+        if (!map) continue;
+        for (const auto& entry : entries_after_clear(*document, *map, Removals::Skip)) ids.push_back(entry.video_id);
+    }
+    return ids;
+}
+
+bool ran_ytdlp_with(const vorn_test::ProgramHome& home, std::string_view needle) {
+    for (const auto& run : home.ytdlp_runs()) {
+        for (const auto& arg : run) {
+            if (arg.find(needle) != std::string::npos) return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(ProgramWindow, OfflineJourneyThroughTheShellKeepsTheHistoryAcrossARestart) {
+    constexpr vorn_ui::Rect kBelowTopBar{0, 66, 1280, 800};
+    auto running = launch({"--route", "home"});
+    ASSERT_TRUE(running.has_value());
+    Twin home({"--route", "home"});
+    ASSERT_TRUE(shows(*running, home, {0, 0, 1280, 800}));
+
+    // Search from the top bar: the search page, and the fetch worker asks
+    // yt-dlp even offline.
+    click(*running, home.centre_of("search_input"));
+    ASSERT_TRUE(m_x.type("blender"));
+    ASSERT_TRUE(m_x.key(XClient::Key::Enter));
+    Twin searched({"--route", "home"});
+    searched.run({intent::Navigate{Route::search("blender")}});
+    EXPECT_TRUE(shows(*running, searched, kBelowTopBar));
+    EXPECT_TRUE(wait_until([&] { return ran_ytdlp_with(m_home, ":blender"); })) << "no yt-dlp search for the query";
+
+    // The action search: Ctrl K, a query typed into its field, the first
+    // entry picked. It opens the video, and opening a video records it.
+    ASSERT_TRUE(m_x.key(XClient::Key::K, XClient::Ctrl));
+    Twin palette({"--palette", "--palette-query", "analog synth"});
+    const auto card = palette.find("palette_card");
+    ASSERT_TRUE(card.has_value());
+    const auto row = palette.find("palette_row_0");
+    ASSERT_TRUE(row.has_value()) << "the action search finds nothing for the query";
+    const auto title = test::find_text(test::dump_tree(palette.harness().app()), "Why Analog Synths Sound Warm");
+    ASSERT_TRUE(title.has_value());
+    ASSERT_TRUE(row->rect.contains(title->rect.center())) << "the first entry is another one";
+    Twin empty_palette({"--palette", "--palette-query", ""});
+    EXPECT_TRUE(shows(*running, empty_palette, empty_palette.find("palette_card")->rect, 0.002));
+    click(*running, palette.centre_of("palette_input"));
+    ASSERT_TRUE(m_x.type("analog synth"));
+    EXPECT_TRUE(shows(*running, palette, card->rect, 0.002));
+    click(*running, palette.centre_of("palette_row_0"));
+    Twin watching({"--route", "watch:vid_synth"});
+    EXPECT_TRUE(shows(*running, watching, kBelowTopBar));
+    // The video's extras are asked of the crowd-sourced services, here.
+    EXPECT_TRUE(wait_until([&] {
+        const auto seen = requests();
+        return std::any_of(seen.begin(), seen.end(), [](const std::string& r) { return r.find("/api/skipSegments") != std::string::npos; });
+    })) << "the extras of the opened video were not asked of the test origin";
+
+    // Back: the search page again.
+    click(*running, searched.centre_of("back_btn"));
+    EXPECT_TRUE(shows(*running, searched, kBelowTopBar));
+
+    close_and_expect_clean_exit(*running);
+    EXPECT_EQ(history_in(m_home), std::vector<std::string>{"vid_synth"});
+
+    // Started again on the same folders: the history is read back, not lost.
+    // The twin reads a copy of the same history, as the same user.
+    const auto copy = m_home.root() / "twin-data";
+    std::filesystem::copy(m_home.data(), copy, std::filesystem::copy_options::recursive);
+    SarnAppOptions same_history = test::quiet_options();
+    same_history.identity.reset();
+    same_history.history_data_dir = std::optional<std::filesystem::path>(copy);
+    Twin history({"--route", "history"}, vorn_ui::Theme::dark(), 1280, 800, std::move(same_history));
+    ASSERT_FALSE(history.harness().app().library().history.empty());
+    EXPECT_EQ(history.harness().app().library().history.front(), "vid_synth") << "the twin reads another history";
+    auto again = launch({"--route", "history"});
+    ASSERT_TRUE(again.has_value());
+    EXPECT_TRUE(shows(*again, history, kBelowTopBar));
+    close_and_expect_clean_exit(*again);
+    EXPECT_EQ(history_in(m_home), std::vector<std::string>{"vid_synth"});
+    EXPECT_EQ(m_home.history_files().size(), 1u);
+}
+
+
+// The library as the shared document on disk holds it, projected the way the
+// program projects it.
+Library shared_library_in(const vorn_test::ProgramHome& home) {
+    auto store = vorn_ui::persist::DocumentStore::open_at(home.shared_document());
+    SarnApp app = SarnApp::create(test::quiet_options());
+    (void)app.load_shared_state(store.document());
+    return app.library();
+}
+
+// The controls a library journey needs, as the twin finds them; a missing
+// one names the page that is not built yet.
+std::optional<std::string> missing_control(Twin& twin, std::string_view id, std::string_view page) {
+    if (twin.find(id)) return std::nullopt;
+    return fmt::format("the {} has no \"{}\" yet", page, id);
+}
+
+TEST_F(ProgramWindow, OfflineLibraryChangesSurviveARestart) {
+    constexpr vorn_ui::Rect kBelowTopBar{0, 66, 1280, 800};
+    const Library sample = Library::sample();
+    Twin twin({"--route", "home"});
+    const auto cards = test::with_id_prefix(test::dump_tree(twin.harness().app()), "video_card_");
+    if (cards.empty()) GTEST_SKIP() << "the home page shows no video cards yet (needs the feed pages)";
+    const std::string video_id = cards.front().id.substr(std::string_view("video_card_").size());
+    const Video* video = sample.find_video(video_id);
+    ASSERT_NE(video, nullptr);
+    const std::string channel_id = video->channel_id;
+
+    auto running = launch({"--route", "home"});
+    ASSERT_TRUE(running.has_value());
+    ASSERT_TRUE(shows(*running, twin, {0, 0, 1280, 800}));
+
+    // Open the video from the home grid.
+    click(*running, twin.centre_of(cards.front().id));
+    twin.run({intent::OpenVideo{video_id}});
+    for (std::string_view id : {std::string_view("like_btn"), std::string_view("subscribe_btn")}) {
+        if (auto missing = missing_control(twin, id, "watch page")) GTEST_SKIP() << *missing;
+    }
+    const std::string queue_id = "queue_btn_" + video_id;
+    if (auto missing = missing_control(twin, queue_id, "watch page")) GTEST_SKIP() << *missing;
+    ASSERT_TRUE(shows(*running, twin, kBelowTopBar));
+
+    // Like it, queue it, subscribe to its channel: each change shows, and the
+    // twin makes the same change on its own document.
+    const auto like_at = twin.centre_of("like_btn");
+    const auto queue_at = twin.centre_of(queue_id);
+    const auto subscribe_at = twin.centre_of("subscribe_btn");
+    click(*running, like_at);
+    twin.harness().apply_shared(action::SetVideoLiked{video_id, !sample.is_liked(video_id)});
+    twin.harness().frame();
+    EXPECT_TRUE(shows(*running, twin, kBelowTopBar));
+    click(*running, queue_at);
+    twin.harness().apply_shared(action::SetQueueMembership{video_id, !sample.is_queued(video_id)});
+    twin.harness().frame();
+    EXPECT_TRUE(shows(*running, twin, kBelowTopBar));
+    click(*running, subscribe_at);
+    twin.harness().apply_shared(action::SetSubscription{channel_id, !sample.is_subscribed(channel_id)});
+    twin.harness().frame();
+    EXPECT_TRUE(shows(*running, twin, kBelowTopBar));
+
+    // Change a setting on the settings page.
+    click(*running, twin.centre_of("nav_settings"));
+    twin.run({intent::Navigate{Route::settings()}});
+    if (auto missing = missing_control(twin, "switch_autoplay", "settings page")) GTEST_SKIP() << *missing;
+    EXPECT_TRUE(shows(*running, twin, kBelowTopBar));
+    click(*running, twin.centre_of("switch_autoplay"));
+    twin.harness().apply_shared(action::SetSetting{Setting::Autoplay, !sample.settings.autoplay});
+    twin.harness().frame();
+    EXPECT_TRUE(shows(*running, twin, kBelowTopBar));
+    close_and_expect_clean_exit(*running);
+
+    // On disk, and again after a restart.
+    const auto check_files = [&] {
+        const Library stored = shared_library_in(m_home);
+        EXPECT_NE(stored.is_liked(video_id), sample.is_liked(video_id));
+        EXPECT_NE(stored.is_queued(video_id), sample.is_queued(video_id));
+        EXPECT_NE(stored.is_subscribed(channel_id), sample.is_subscribed(channel_id));
+        EXPECT_NE(stored.settings.autoplay, sample.settings.autoplay);
+        const auto history = history_in(m_home);
+        EXPECT_NE(std::find(history.begin(), history.end(), video_id), history.end());
+    };
+    check_files();
+    auto again = launch({"--route", "watch:" + video_id});
+    ASSERT_TRUE(again.has_value());
+    Twin restarted({"--route", "watch:" + video_id});
+    for (const SarnAction& change : std::vector<SarnAction>{
+             action::SetVideoLiked{video_id, !sample.is_liked(video_id)},
+             action::SetQueueMembership{video_id, !sample.is_queued(video_id)},
+             action::SetSubscription{channel_id, !sample.is_subscribed(channel_id)},
+             action::SetSetting{Setting::Autoplay, !sample.settings.autoplay}}) {
+        restarted.harness().apply_shared(change);
+    }
+    restarted.harness().frame();
+    EXPECT_TRUE(shows(*again, restarted, kBelowTopBar));
+    close_and_expect_clean_exit(*again);
+    check_files();
+}
+
+TEST_F(ProgramWindow, TwoInstancesOnTheSameFoldersKeepEachOthersChanges) {
+    const Library sample = Library::sample();
+    const Video& first = sample.videos.at(0);
+    const Video& second = sample.videos.at(1);
+    Twin probe({"--route", "watch:" + first.id});
+    if (auto missing = missing_control(probe, "like_btn", "watch page")) GTEST_SKIP() << *missing;
+
+    // Each instance likes its own video while the other runs; each saves
+    // after its change.
+    auto a = launch({"--route", "watch:" + first.id});
+    ASSERT_TRUE(a.has_value());
+    Twin twin_a({"--route", "watch:" + first.id});
+    ASSERT_TRUE(shows(*a, twin_a, {0, 66, 1280, 800}));
+    const auto b_window_before = a->window;
+    auto b = [&]() -> std::optional<Running> {
+        // Both windows have the same title: find the one that is not A's.
+        auto env = environment();
+        Args argv{vorn_test::program_path(), "--route", "watch:" + second.id};
+        auto process = vorn_test::ProgramProcess::start(argv, env, m_home.root());
+        if (!process) return std::nullopt;
+        std::optional<unsigned long> window;
+        wait_until([&] {
+            for (unsigned long w : m_x.find_windows(kWindowTitle)) {
+                if (w != b_window_before) window = w;
+            }
+            return window.has_value();
+        });
+        if (!window) return std::nullopt;
+        return Running{std::move(*process), *window};
+    }();
+    ASSERT_TRUE(b.has_value()) << "the second instance opened no window";
+    Twin twin_b({"--route", "watch:" + second.id});
+    ASSERT_TRUE(shows(*b, twin_b, {0, 66, 1280, 800}));
+
+    click(*a, twin_a.centre_of("like_btn"));
+    ASSERT_TRUE(wait_until([&] { return shared_library_in(m_home).is_liked(first.id) != sample.is_liked(first.id); }));
+    click(*b, twin_b.centre_of("like_btn"));
+    ASSERT_TRUE(wait_until([&] { return shared_library_in(m_home).is_liked(second.id) != sample.is_liked(second.id); }));
+    close_and_expect_clean_exit(*b);
+    close_and_expect_clean_exit(*a);
+
+    const Library stored = shared_library_in(m_home);
+    EXPECT_NE(stored.is_liked(first.id), sample.is_liked(first.id)) << "the first instance's like was lost";
+    EXPECT_NE(stored.is_liked(second.id), sample.is_liked(second.id)) << "the second instance's like was lost";
+}
+
+}  // namespace
+}  // namespace sarn::entry

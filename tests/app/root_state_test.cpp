@@ -161,14 +161,15 @@ TEST(RootStartStates, OfflineFramesNeverSubmitRequests) {
 }
 
 // A worker whose thread never reads: the 33rd request finds the queue full.
+// Its body is kept but never run, so its queues stay open; the test lets go
+// of it at its end (the body holds the configuration that would hold it).
+std::vector<std::function<void()>> g_stalled_bodies;
 SarnAppOptions stalled_worker_options() {
     SarnAppOptions options = quiet_options();
     options.fetch_config = [] {
         FetchWorkerConfig config;
-        // The body is kept but never run, so its queues stay open.
-        auto kept = std::make_shared<std::vector<std::function<void()>>>();
-        config.start_thread = [kept](std::function<void()> body) -> std::expected<void, std::string> {
-            kept->push_back(std::move(body));
+        config.start_thread = [](std::function<void()> body) -> std::expected<void, std::string> {
+            g_stalled_bodies.push_back(std::move(body));
             return {};
         };
         return config;
@@ -198,6 +199,7 @@ TEST(RootFetchRequests, FullQueueShowsWhyOnTheRightPage) {
     app.submit_request(FetchRequest::channel("c"));
     ASSERT_EQ(app.library().notices.size(), 1u);
     EXPECT_EQ(app.library().notices.front(), kTooManyRequestsText);
+    g_stalled_bodies.clear();
 }
 
 TEST(RootFetchRequests, AWorkerThatCannotStartSaysSoAndIsTriedAgain) {

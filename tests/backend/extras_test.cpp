@@ -264,8 +264,8 @@ protected:
         for (const char* name : names) o.instances.push_back(server.base_url() + "/" + name + "/");
         // Generous, so that a loaded machine does not turn an answer into a time-out;
         // the deadline test sets its own.
-        o.request_timeout = 3000ms;
-        o.deadline = 6000ms;
+        o.request_timeout = 30s;
+        o.deadline = 60s;
         return o;
     }
 

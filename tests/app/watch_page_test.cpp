@@ -131,7 +131,8 @@ Library watch_library() {
     quiet.description = "No one has said anything yet.";
     lib.videos.push_back(quiet);
 
-    for (int i = 1; i <= 7; ++i) lib.videos.push_back(make_video(fmt::format("r{}", i), "c_ada", "Ada Lovelace", "science"));
+    for (int i = 1; i <= 7; ++i)
+        lib.videos.push_back(make_video(fmt::format("r{}", i), "c_ada", "Ada Lovelace", "science"));
 
     lib.settings.sponsor_categories["intro"] = SponsorMode::Show;
     lib.route = Route::watch("v_engine");
@@ -271,7 +272,7 @@ TEST_F(WatchFixture, StageHoldsAPlayerHostOverTheSharedPlayerAcrossRebuilds) {
     build("v_engine");
     EXPECT_EQ(host()->player().get(), player.get());
     EXPECT_EQ(player->position_ms(), 30'000u);  // the player kept its state through both rebuilds
-    EXPECT_EQ(player->settings().size(), 1u);  // the same setting entry, updated in place
+    EXPECT_EQ(player->settings().size(), 1u);   // the same setting entry, updated in place
 }
 
 // ---- the player's configuration ----
@@ -316,10 +317,7 @@ TEST_F(WatchFixture, SkipMarksFollowTheSettingsAndTheVideosLength) {
         // A live stream has no length to take fractions of: no marks at all
         // (not its seconds over 1, which would paint most of the bar).
         {"live stream of duration 0", "v_live", [](Library&) {}, {}},
-        {"duration 0 without the live flag",
-         "v_live",
-         [](Library& l) { l.find_video("v_live")->live = false; },
-         {}},
+        {"duration 0 without the live flag", "v_live", [](Library& l) { l.find_video("v_live")->live = false; }, {}},
     };
     for (const Case& c : cases) {
         library = watch_library();
@@ -380,11 +378,8 @@ TEST_F(WatchFixture, SkipButtonShowsInsideShownSegmentsOnly) {
         {"exactly at the intro's end", "v_engine", 30, [](Library&) {}, std::nullopt},
         {"inside the skipped sponsor", "v_engine", 90, [](Library&) {}, std::nullopt},
         {"SponsorBlock off", "v_engine", 10, [](Library& l) { l.settings.sponsorblock = false; }, std::nullopt},
-        {"sponsor switched to shown",
-         "v_engine",
-         90,
-         [](Library& l) { l.settings.sponsor_categories["sponsor"] = SponsorMode::Show; },
-         120.0},
+        {"sponsor switched to shown", "v_engine", 90,
+         [](Library& l) { l.settings.sponsor_categories["sponsor"] = SponsorMode::Show; }, 120.0},
         // Skipping needs the length, which a live stream lacks.
         {"live stream inside its shown intro", "v_live", 2, [](Library&) {}, std::nullopt},
     };
@@ -483,8 +478,7 @@ TEST_F(WatchFixture, ControlsQueueTheirIntents) {
     } cases[] = {
         {"like", [](const Widget& p) { return by_id(p, "like_btn"); }, intent::ToggleLike{"v_engine"}},
         {"share", [](const Widget& p) { return by_id(p, "share_btn"); }, intent::CopyShareLink{"v_engine"}},
-        {"subscribe", [](const Widget& p) { return by_id(p, "subscribe_btn"); },
-         intent::ToggleSubscription{"c_ada"}},
+        {"subscribe", [](const Widget& p) { return by_id(p, "subscribe_btn"); }, intent::ToggleSubscription{"c_ada"}},
         {"settings", [](const Widget& p) { return by_id(p, "watch_settings"); }, intent::Navigate{Route::settings()}},
         {"creator", [](const Widget& p) { return by_label(p, "Open creator: Ada Lovelace"); },
          intent::OpenCreator{"c_ada"}},
@@ -557,9 +551,10 @@ TEST_F(WatchFixture, UpNextListsTheFirstSixOfTheLibrarysList) {
 ui::offscreen::RenderedImage render_page(Scrollable& page, Harness& h, double width, double height, float scale) {
     ui::Scene scene;
     ui::widget::DrawContext dcx{h.env.theme, h.text, h.permissions};
-    page.draw_with_presence(scene, ui::Affine::scale(scale), dcx, ui::widget::PresenceContext{ui::Rect{0, 0, width, height}});
+    page.draw_with_presence(scene, ui::Affine::scale(scale), dcx,
+                            ui::widget::PresenceContext{ui::Rect{0, 0, width, height}});
     auto renderer = ui::offscreen::OffscreenRenderer::create(static_cast<std::uint32_t>(width * scale),
-                                                              static_cast<std::uint32_t>(height * scale));
+                                                             static_cast<std::uint32_t>(height * scale));
     EXPECT_TRUE(renderer.has_value());
     auto image = renderer->render_resilient(scene, h.env.theme.background);
     EXPECT_TRUE(image.has_value());
@@ -588,8 +583,7 @@ TEST_F(WatchFixture, RendersInEveryThemeWidthAndScale) {
         {"threshold-940", "v_engine", 940, 800, 1.0f, false, [](Library&) {}},
         {"full-wide", "v_engine", 1194, 2000, 1.0f, false, [](Library&) {}},
         {"full-narrow", "v_engine", 560, 2600, 1.0f, false, [](Library&) {}},
-        {"comments-hidden", "v_engine", 1194, 2000, 1.0f, false,
-         [](Library& l) { l.settings.show_comments = false; }},
+        {"comments-hidden", "v_engine", 1194, 2000, 1.0f, false, [](Library& l) { l.settings.show_comments = false; }},
         {"no-comments", "v_quiet", 1194, 1400, 1.0f, false, [](Library&) {}},
         {"live", "v_live", 1194, 1400, 1.0f, false, [](Library&) {}},
         {"unknown", "v_missing", 1194, 800, 1.0f, false, [](Library&) {}},

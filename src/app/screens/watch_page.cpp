@@ -31,12 +31,12 @@ namespace {
 
 namespace icons = vorn_ui::icons;
 
-constexpr std::uint16_t kIconSettings = icons::code(icons::Icon::Settings);      // 26
-constexpr std::uint16_t kIconShare = icons::code(icons::Icon::ArrowUpRight);     // 42
-constexpr std::uint16_t kIconHeart = icons::code(icons::Icon::Heart);            // 62
-constexpr std::uint16_t kIconDislike = icons::code(icons::Icon::ThumbsDown);     // 63
-constexpr std::uint16_t kIconSubscribed = icons::code(icons::Icon::Check);       // 73
-constexpr std::uint16_t kIconSkip = icons::code(icons::Icon::SkipForward);       // 95
+constexpr std::uint16_t kIconSettings = icons::code(icons::Icon::Settings);   // 26
+constexpr std::uint16_t kIconShare = icons::code(icons::Icon::ArrowUpRight);  // 42
+constexpr std::uint16_t kIconHeart = icons::code(icons::Icon::Heart);         // 62
+constexpr std::uint16_t kIconDislike = icons::code(icons::Icon::ThumbsDown);  // 63
+constexpr std::uint16_t kIconSubscribed = icons::code(icons::Icon::Check);    // 73
+constexpr std::uint16_t kIconSkip = icons::code(icons::Icon::SkipForward);    // 95
 
 // The up-next column sits beside the main column once the padded body is
 // at least this wide.
@@ -75,7 +75,8 @@ struct PlayerSize {
 };
 
 PlayerSize player_size(double content_width, double viewport_height) {
-    const double width = max_defined(min_defined(viewport_height * kPlayerHeightShare * 16.0 / 9.0, content_width), 1.0);
+    const double width =
+        max_defined(min_defined(viewport_height * kPlayerHeightShare * 16.0 / 9.0, content_width), 1.0);
     const double height = max_defined(width * 9.0 * 0.0625, 1.0);
     return {static_cast<float>(width), static_cast<float>(height)};
 }
@@ -90,8 +91,8 @@ std::vector<SponsorMark> skip_marks(const PlaybackSettings& settings, const Vide
     for (const Segment& segment : video.sponsor) {
         if (!category_enabled(settings, segment.category)) continue;
         const Rgb c = category_colour(segment.category);
-        marks.push_back(SponsorMark{static_cast<float>(segment.start / length), static_cast<float>(segment.end / length),
-                                    Color::rgba8(c.r, c.g, c.b)});
+        marks.push_back(SponsorMark{static_cast<float>(segment.start / length),
+                                    static_cast<float>(segment.end / length), Color::rgba8(c.r, c.g, c.b)});
     }
     return marks;
 }
@@ -156,10 +157,8 @@ Flex player_stage(const PageContext& cx, const std::shared_ptr<VideoPlayer>& pla
     if (active) box = std::move(box).child(skip_overlay(cx, *active));
     Flex stage = Flex::column().with_width(FlexSize::fill());
     if (marked) stage = std::move(stage).with_id("sb_timeline");
-    return std::move(stage).child(Flex::row()
-                                      .with_width(FlexSize::fill())
-                                      .with_main_align(FlexAlign::Center)
-                                      .child(std::move(box)));
+    return std::move(stage).child(
+        Flex::row().with_width(FlexSize::fill()).with_main_align(FlexAlign::Center).child(std::move(box)));
 }
 
 Flex settings_row(const PageContext& cx) {
@@ -273,13 +272,13 @@ Flex comment_row(const Theme& theme, const Comment& comment) {
                  .child(colored_label_text(comment.author, 13, theme.text))
                  .child(colored_label_text(comment.time_ago, 11.5f, theme.text_muted))
                  .child_if(comment.hearted, icon(kIconHeart, 12, theme.danger));
-    Flex counters = Flex::row()
-                        .with_gap(6)
-                        .with_cross_align(FlexAlign::Center)
-                        .child(icon(kIconHeart, 13, theme.text_muted))
-                        .child(colored_label_text(vorn_ui::format::compact_count(comment.likes), 11.5f,
-                                                  theme.text_muted))
-                        .child(sized_box(8, 1));
+    Flex counters =
+        Flex::row()
+            .with_gap(6)
+            .with_cross_align(FlexAlign::Center)
+            .child(icon(kIconHeart, 13, theme.text_muted))
+            .child(colored_label_text(vorn_ui::format::compact_count(comment.likes), 11.5f, theme.text_muted))
+            .child(sized_box(8, 1));
     if (comment.replies != 0)
         counters = std::move(counters).child(
             colored_label_text(fmt::format("{} replies", comment.replies), 11.5f, theme.text_muted));
@@ -298,11 +297,18 @@ Flex comment_row(const Theme& theme, const Comment& comment) {
 
 Flex comments(const PageContext& cx, const Video& video) {
     const Theme& theme = cx.theme();
-    Flex column = Flex::column().with_width(FlexSize::fill()).with_gap(14).child(
-        Flex::row().with_gap(10).with_cross_align(FlexAlign::Center).child(label_text(
-            fmt::format("{} Comments", vorn_ui::format::compact_count(video.comments.size())), 17)));
+    Flex column =
+        Flex::column()
+            .with_width(FlexSize::fill())
+            .with_gap(14)
+            .child(Flex::row()
+                       .with_gap(10)
+                       .with_cross_align(FlexAlign::Center)
+                       .child(label_text(
+                           fmt::format("{} Comments", vorn_ui::format::compact_count(video.comments.size())), 17)));
     if (!cx.library.settings.show_comments)
-        return std::move(column).child(colored_label_text("Comments hidden (enable in settings).", 13, theme.text_muted));
+        return std::move(column).child(
+            colored_label_text("Comments hidden (enable in settings).", 13, theme.text_muted));
     for (const Comment& comment : video.comments) column = std::move(column).child(comment_row(theme, comment));
     return column;
 }
@@ -324,23 +330,22 @@ Flex main_column(const PageContext& cx, const Video& video, std::string title) {
 Flex up_next_column(const PageContext& cx, const Video& video) {
     const Library& library = cx.library;
     const Theme& theme = cx.theme();
-    Flex column =
-        Flex::column()
-            .with_width(FlexSize::fill())
-            .with_gap(10)
-            .child(Flex::row()
-                       .with_width(FlexSize::fill())
-                       .with_gap(10)
-                       .with_cross_align(FlexAlign::Center)
-                       .child(label_text("Up next", 16))
-                       .child(flex_spacer())
-                       .child(Flex::row()
-                                  .with_gap(8)
-                                  .with_cross_align(FlexAlign::Center)
-                                  .child(colored_label_text("Autoplay", 12.5f, theme.text_muted))
-                                  .child(widgets::Switch(library.settings.autoplay,
-                                                         intent::ToggleSetting{Setting::Autoplay}, cx.intents)
-                                             .with_label("Autoplay"))));
+    Flex column = Flex::column()
+                      .with_width(FlexSize::fill())
+                      .with_gap(10)
+                      .child(Flex::row()
+                                 .with_width(FlexSize::fill())
+                                 .with_gap(10)
+                                 .with_cross_align(FlexAlign::Center)
+                                 .child(label_text("Up next", 16))
+                                 .child(flex_spacer())
+                                 .child(Flex::row()
+                                            .with_gap(8)
+                                            .with_cross_align(FlexAlign::Center)
+                                            .child(colored_label_text("Autoplay", 12.5f, theme.text_muted))
+                                            .child(widgets::Switch(library.settings.autoplay,
+                                                                   intent::ToggleSetting{Setting::Autoplay}, cx.intents)
+                                                       .with_label("Autoplay"))));
     const std::vector<const Video*> next = library.up_next_videos(video.id);
     const std::size_t shown = std::min(next.size(), kUpNextCount);
     for (std::size_t i = 0; i < shown; ++i)
@@ -374,8 +379,7 @@ vorn_ui::widget::scrollable::Scrollable watch_page(const PageContext& cx, std::s
     const Library& library = cx.library;
     const Video* video = library.find_video(video_id);
     if (!video) {
-        return scroll_page(
-            Flex::column().with_padding(24).child(empty_state(cx.theme(), "Video unavailable", "")));
+        return scroll_page(Flex::column().with_padding(24).child(empty_state(cx.theme(), "Video unavailable", "")));
     }
 
     const bool crowd_title = library.settings.dearrow && library.settings.dearrow_titles;

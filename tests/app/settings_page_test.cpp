@@ -308,13 +308,14 @@ TEST(SettingsPage, CategoryChipsShowTheStoredModeAndCycleTheirCategory) {
         const char* word;
         std::optional<ui::Color> fill;
         bool bordered;
+        ui::Color hover;
     };
     const Case table[] = {
-        {SponsorCategory::Sponsor, "Auto-skip", theme.selection, false},
-        {SponsorCategory::SelfPromo, "Show", theme.control, true},
-        {SponsorCategory::Interaction, "Off", std::nullopt, true},
-        {SponsorCategory::Intro, "Auto-skip", theme.selection, false},  // no stored entry
-        {SponsorCategory::Filler, "Auto-skip", theme.selection, false},
+        {SponsorCategory::Sponsor, "Auto-skip", theme.selection, false, theme.selection_hover},
+        {SponsorCategory::SelfPromo, "Show", theme.control, true, theme.control_hover},
+        {SponsorCategory::Interaction, "Off", std::nullopt, true, theme.control_hover},
+        {SponsorCategory::Intro, "Auto-skip", theme.selection, false, theme.selection_hover},  // no stored entry
+        {SponsorCategory::Filler, "Auto-skip", theme.selection, false, theme.selection_hover},
     };
     for (const Case& c : table) {
         const std::string id = fmt::format("mode_{}", category_key(c.category));
@@ -326,7 +327,8 @@ TEST(SettingsPage, CategoryChipsShowTheStoredModeAndCycleTheirCategory) {
         EXPECT_EQ(chip.background()->border.has_value(), c.bordered) << id;
         EXPECT_EQ(chip.background()->radius, theme.radius_control);
         ASSERT_TRUE(chip.hover_background().has_value());
-        EXPECT_EQ(chip.hover_background()->fill, theme.control_hover);
+        EXPECT_EQ(chip.hover_background()->fill, c.hover) << id;
+        EXPECT_EQ(chip.hover_background()->border.has_value(), c.bordered) << id;
         f.click(chip);
         EXPECT_EQ(take_intents(f.intents), std::vector<ControlIntent>{intent::CycleSegmentMode{c.category}}) << id;
     }
@@ -336,6 +338,26 @@ TEST(SettingsPage, CategoryChipsShowTheStoredModeAndCycleTheirCategory) {
     // Each category shows its label and description.
     EXPECT_TRUE(has_text(*f.page, "Non-music section"));
     EXPECT_TRUE(has_text(*f.page, "\"Like and subscribe\" reminders without other content."));
+}
+
+TEST(SettingsPage, ModeChipWordsStayReadableAtRestAndUnderThePointer) {
+    // The word of every chip against what is painted behind it, resting and
+    // hovered, in each theme; a chip without a fill shows the section's `raised`.
+    for (const ui::Theme& theme : {ui::Theme::dark(), ui::Theme::light(), ui::Theme::high_contrast()}) {
+        SettingsFixture f;
+        f.h.env.theme = theme;
+        f.library.settings.sponsor_categories = {
+            {"sponsor", SponsorMode::Skip}, {"selfpromo", SponsorMode::Show}, {"interaction", SponsorMode::Disabled}};
+        f.build();
+        for (const char* id : {"mode_sponsor", "mode_selfpromo", "mode_interaction"}) {
+            auto& chip = dynamic_cast<Flex&>(f.at(id));
+            const ui::Color word = drawn_color(*all_of<Text>(chip)[0], theme);
+            const ui::Color rest = chip.background()->fill.value_or(theme.raised);
+            const ui::Color hover = chip.hover_background()->fill.value_or(theme.raised);
+            EXPECT_GE(contrast_ratio(rest, word), 4.5) << id;
+            EXPECT_GE(contrast_ratio(hover, word), 4.5) << id << " hovered";
+        }
+    }
 }
 
 // ---- layout ----
@@ -548,6 +570,13 @@ TEST(SettingsDeviceSync, PairingFieldEditsTheHandlesInviteBuffer) {
     }
     f.build();
     auto& field = dynamic_cast<TextInput&>(f.at("grayjay_pairing_invite"));
+    // The field sits in a framed box of its own, the third child of the pairing block.
+    auto& box = dynamic_cast<Flex&>(*f.rows(3)[2]->children_mut()[2]);
+    ASSERT_EQ(box.children().size(), 1u);
+    EXPECT_EQ(box.children()[0].get(), &field);
+    ASSERT_TRUE(box.background() && box.background()->border);
+    EXPECT_EQ(box.background()->border->color, f.h.env.theme.input_border);
+    EXPECT_EQ(box.background()->fill, f.h.env.theme.control);
     EXPECT_EQ(field.placeholder(), "grayjay:// pairing invite");
     EXPECT_EQ(field.text(), "grayjay://abc");  // shows what the buffer holds
     const auto node = field.accessibility();
@@ -593,8 +622,16 @@ TEST(SettingsPageShots, RendersThemesWidthsAndScales) {
                     f.library.settings.dearrow = hd.sponsorblock;
                     f.h.env.theme = t.theme.with_scale(scale);
                     f.h.env.scale = scale;
+                    f.library.settings.sponsor_categories["selfpromo"] = SponsorMode::Show;
+                    if (const auto& peers = f.device_sync.peers(); !peers.empty() && peers[0].last_sync_at) {
+                        f.now = *peers[0].last_sync_at + 180;
+                    }
                     const double height = 2300;
                     f.build(width, height);
+                    // The first chip is drawn hovered.
+                    const ui::Rect chip = f.at("mode_sponsor").bounds();
+                    f.h.send(*f.page, vorn_ui_test::move((chip.x0 + chip.x1) / 2 * scale, (chip.y0 + chip.y1) / 2 * scale),
+                             scale);
                     ui::Scene scene;
                     ui::widget::DrawContext dcx{f.h.env.theme, f.h.text, f.h.permissions};
                     f.page->draw_with_presence(scene, ui::Affine::scale(scale), dcx,

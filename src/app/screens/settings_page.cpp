@@ -165,7 +165,9 @@ ModeStyle mode_style(const Theme& theme, SponsorMode mode) {
     const double r = theme.radius_control;
     switch (mode) {
         case SponsorMode::Skip:
-            return {"Auto-skip", Background::filled(theme.selection, r), Background::filled(theme.control_hover, r),
+            // Under the pointer the chip stays a selected control: its word keeps the
+            // contrast colour of the selection, which `control_hover` would swallow.
+            return {"Auto-skip", Background::filled(theme.selection, r), Background::filled(theme.selection_hover, r),
                     contrast_text_color(theme.selection)};
         case SponsorMode::Show:
             return {"Show", Background::filled(theme.control, r).with_border(1, theme.border),
@@ -291,13 +293,22 @@ Flex pairing_block(const PageContext& cx, const std::shared_ptr<PendingInvite>& 
                           .with_placeholder("grayjay:// pairing invite")
                           .with_label("Grayjay pairing invite")
                           .with_option(vorn_ui::widget::text_input::InputOption::Sensitive);
+    // The runtime's field draws no box of its own: framed like the other input
+    // rows, it reads as a place to paste into rather than as a caption.
+    Flex field_box =
+        Flex::row()
+            .with_width(FlexSize::fill())
+            .with_padding_xy(8, 8)
+            .with_cross_align(FlexAlign::Center)
+            .with_background(Background::filled(theme.control, theme.radius_input).with_border(1, theme.input_border))
+            .child(std::move(field));
     return Flex::column()
         .with_width(FlexSize::fill())
         .with_gap(8)
         .child(label_text("Pair a device", 14))
         .child(colored_label_text("In Grayjay, open Sync → Add device, then paste its invite here.", 12,
                                   theme.text_muted))
-        .child(std::move(field))
+        .child(std::move(field_box))
         .child(settings_button(theme, cx.intents, "grayjay_pair", "Pair device", intent::PairDevice{}, false));
 }
 

@@ -297,6 +297,13 @@ TEST(SearchPage, ASingleVideoStandsAloneCentred) {
     EXPECT_EQ(built.laid->rect("video_card_v1").width(), 440);
     EXPECT_EQ(texts_of(flex_id(built.page(), "search_results_summary"))[1], "1 result shown");
 
+    // Where the page is narrower than 440 plus its padding, the card takes
+    // the room there is.
+    Built narrow(library, search_for("cats"), 420, 2.0f);
+    EXPECT_EQ(narrow.laid->rect("video_card_v1"), (ui::Rect{24, narrow.laid->rect("video_card_v1").y0, 396,
+                                                           narrow.laid->rect("video_card_v1").y1}));
+    EXPECT_EQ(narrow.laid->column().bounds().width(), 420);
+
     // One video beside a creator is an ordinary grid of one card.
     library.search_result_channels = {"UCa"};
     Built pair(library, search_for("cats"));

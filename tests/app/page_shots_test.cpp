@@ -118,6 +118,7 @@ TEST(PageShots, DrawEveryPageInEveryTheme) {
         {"hc", vorn_ui::Theme::high_contrast(), 560, 800, 1.0f},
         {"dark", vorn_ui::Theme::dark(), 1280, 800, 2.0f},
         {"light", vorn_ui::Theme::light(), 560, 800, 2.0f},
+        {"dark", vorn_ui::Theme::dark(), 420, 800, 2.0f},
     };
     for (const PageScene& s : scenes()) {
         for (const Frame& f : frames) {

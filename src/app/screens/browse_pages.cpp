@@ -270,8 +270,11 @@ Scrollable search_page(const PageContext& cx, std::string_view query) {
                         .with_id("sparse_video_result")
                         .with_width(FlexSize::fill())
                         .with_main_align(FlexAlign::Center)
+                        // Narrower where the page has less room (a window of 480 at
+                        // scale 1.5 and more), rather than reaching past its edge.
                         .child(Flex::column()
                                    .with_width(FlexSize::px(kSparseResultWidth))
+                                   .with_shrink(1)
                                    .child(video_card(library, theme, cx.intents, cx.images, *videos.front()))));
             } else {
                 body = std::move(body).child(video_grid(theme, "video_grid", video_cards(cx, videos)));

@@ -103,7 +103,8 @@ Flex channel_tile(const PageContext& cx, const Channel& channel) {
         .with_intent(cx.intents, intent::OpenCreator{channel.id})
         .with_label(fmt::format("Open creator: {}", channel.name))
         .child(channel_avatar_for(cx.library, cx.images, channel.id, channel.name, 56))
-        .child(colored_label_text(channel.name, 11.5f, theme.text));
+        // A name that wraps stays centred under the avatar.
+        .child(colored_label_text(channel.name, 11.5f, theme.text).with_align(vorn_ui::TextAlign::Center));
 }
 
 // ---- queue ----
@@ -147,7 +148,14 @@ Flex queue_empty(const Theme& theme, float list_width) {
                            "collaboration host is available.")
             .with_id("queue_empty_state");
     }
-    auto line = [](Text text) { return Flex::row().with_width(FlexSize::fill()).child(std::move(text)); };
+    // Centred under the mark like the column's other content, also when a
+    // line wraps.
+    auto line = [](Text text) {
+        return Flex::row()
+            .with_width(FlexSize::fill())
+            .with_main_align(FlexAlign::Center)
+            .child(std::move(text).with_align(vorn_ui::TextAlign::Center));
+    };
     return Flex::column()
         .with_id("queue_empty_state")
         .with_width(FlexSize::px(list_width))
@@ -182,15 +190,18 @@ Scrollable subscriptions_page(const PageContext& cx) {
     const Library& library = cx.library;
     const Theme& theme = cx.theme();
 
-    Flex strip = Flex::row().with_width(FlexSize::fill()).with_gap(18).with_wrap(true);
-    std::size_t missing = 0;
+    // Tiles hang from the top, so that their avatars line up whatever the
+    // length of the names below them.
+    Flex strip =
+        Flex::row().with_width(FlexSize::fill()).with_gap(18).with_wrap(true).with_cross_align(FlexAlign::Start);
+    std::size_t tiles = 0;
     for (const std::string& entry : library.subscriptions) {
         if (const Channel* channel = library.find_channel(entry)) {
             strip = std::move(strip).child(channel_tile(cx, *channel));
-        } else {
-            ++missing;
+            ++tiles;
         }
     }
+    const std::size_t missing = library.subscriptions.size() - tiles;
 
     Flex uploads = Flex::column();
     const std::vector<const Video*> videos = library.subscribed_videos();
@@ -207,7 +218,8 @@ Scrollable subscriptions_page(const PageContext& cx) {
         feed_frame()
             .child(page_header(theme, kIconSubscriptions, "Subscriptions",
                                fmt::format("{} channels", library.subscriptions.size())))
-            .child(std::move(strip))
+            // Without tiles the strip would only double the gap below the header.
+            .child_if(tiles > 0, std::move(strip))
             .child_if(missing > 0,
                       missing_line(theme, fmt::format("{} subscribed channel(s) need metadata before they can be shown.",
                                                       missing)))

@@ -13,6 +13,7 @@
 #include "sarn/actions/shared_reducer.h"
 #include "sarn/app/sarn_app.h"
 #include "vorn_ui/action_host.h"
+#include "vorn_ui/offscreen.h"
 #include "vorn_ui/widget.h"
 
 namespace sarn::test {
@@ -50,11 +51,49 @@ inline SarnAppOptions quiet_options() {
 
 class RootHarness {
 public:
-    explicit RootHarness(SarnApp app, double width = 1280, double height = 800, float scale = 1.0f)
+    explicit RootHarness(SarnApp app, double width = 1280, double height = 800, float scale = 1.0f,
+                         vorn_ui::Theme theme = vorn_ui::Theme::dark())
         : m_app(std::move(app)), m_view{width, height} {
         m_env.scale = scale;
-        m_env.theme = m_env.theme.with_scale(scale);
+        m_env.theme = theme.with_scale(scale);
         m_env.viewport = m_view;
+    }
+
+    const vorn_ui::widget::Environment& env() const { return m_env; }
+
+    // The window changes size; the next frame lays out in the new viewport.
+    void resize(double width, double height) {
+        m_view = {width, height};
+        m_env.viewport = m_view;
+    }
+
+    // Draws the laid-out tree as the window does, at the display scale.
+    vorn_ui::offscreen::RenderedImage render() {
+        const auto w = static_cast<std::uint32_t>(m_view.width * m_env.scale);
+        const auto h = static_cast<std::uint32_t>(m_view.height * m_env.scale);
+        auto renderer = vorn_ui::offscreen::OffscreenRenderer::create(w, h);
+        EXPECT_TRUE(renderer.has_value());
+        vorn_ui::Scene scene;
+        const auto transform = vorn_ui::Affine::scale(m_env.scale);
+        vorn_ui::widget::PermissionContext permissions = vorn_ui::widget::PermissionContext::allow_all();
+        vorn_ui::widget::DrawContext dc{m_env.theme, m_text, permissions};
+        vorn_ui::widget::PresenceContext presence;
+        presence.clip = vorn_ui::Rect{0, 0, m_view.width, m_view.height};
+        m_app.draw_with_presence(scene, transform, dc, presence);
+        m_app.mark_drawn();
+        auto image = renderer->render_resilient(scene, m_env.theme.background);
+        EXPECT_TRUE(image.has_value());
+        return image ? std::move(*image) : vorn_ui::offscreen::RenderedImage{};
+    }
+
+    // Writes the picture when VORN_SHOT_DIR names a folder (for looking at pages).
+    void shoot(const std::string& name) {
+        const char* dir = std::getenv("VORN_SHOT_DIR");
+        if (dir == nullptr) return;
+        const auto image = render();
+        auto png = vorn_ui::offscreen::encode_png(image.width, image.height, image.rgba);
+        ASSERT_TRUE(png.has_value());
+        ASSERT_TRUE(vorn_ui::offscreen::write_file_atomically(std::filesystem::path(dir) / (name + ".png"), *png));
     }
 
     SarnApp& app() { return m_app; }
@@ -75,6 +114,13 @@ public:
             EXPECT_TRUE(nodes.has_value());
             if (nodes) m_nodes = *nodes;
             m_built = true;
+        }
+        if (!rebuild) {
+            // The window's size may have changed since the tree was built.
+            vorn_ui::layout::Style top;
+            top.size = {vorn_ui::layout::Dimension::length(static_cast<float>(m_view.width)),
+                        vorn_ui::layout::Dimension::length(static_cast<float>(m_view.height))};
+            (void)m_tree.set_style(m_nodes.top, top);
         }
         auto solved = vorn_ui::widget::solve_root_layout(m_tree, m_nodes, m_view, m_registry, m_text);
         EXPECT_TRUE(solved.has_value());

@@ -1,30 +1,106 @@
 // The page tree: the page of the current route inside the shell, placed,
 // drawn behind, and named for assistive technology.
+#include <algorithm>
+
 #include "sarn/app/palette_search.h"
 #include "sarn/app/sarn_app.h"
-#include "vorn_ui/widget/text_widget.h"
+#include "sarn/app/screens/browse_pages.h"
+#include "sarn/app/screens/feed_pages.h"
+#include "sarn/app/screens/settings_page.h"
+#include "sarn/app/screens/shell.h"
+#include "sarn/app/screens/watch_page.h"
+#include "sarn/app/widgets/flex.h"
+#include "vorn_ui/widget/nav_split.h"
 
 namespace sarn {
 
 namespace {
-constexpr float kPageScrollParameter = 14.0f;
+
+using screens::PageContext;
+using vorn_ui::widget::scrollable::Scrollable;
+using widgets::Flex;
+using widgets::FlexSize;
+
+constexpr float kPageScrollbarWidth = 14.0f;
+
 }  // namespace
 
 vorn_ui::widget::NodeId SarnApp::build_layout(vorn_ui::widget::LayoutContext& cx) {
+    // 1.-3. The scale, the watch page's bindings, the mode this tree is for.
     m_scale = cx.env.scale;
     current_video_resource();
     m_last_layout_mode = is_compact();
 
-    const std::string key = route_scroll_key(m_library.route);
-    auto& offset = m_scroll_offsets[key];
-    if (!offset) offset = std::make_shared<vorn_ui::widget::scrollable::ScrollOffset>();
+    // 4. The page of the current route.
+    const PageContext page_cx{m_library, cx.env, m_intents, m_image_store};
+    const Route& route = m_library.route;
+    auto page = [&]() -> Scrollable {
+        switch (route.kind) {
+            case Route::Kind::Home: return screens::home_page(page_cx);
+            case Route::Kind::Trending: return screens::trending_page(page_cx);
+            case Route::Kind::Subscriptions: return screens::subscriptions_page(page_cx);
+            case Route::Kind::Queue: return screens::queue_page(page_cx, layout_metrics());
+            case Route::Kind::Watch: {
+                const double height = std::max(m_bounds.y1 - m_bounds.y0, 1.0);
+                return screens::watch_page(page_cx, route.text, m_player, layout_metrics(), height);
+            }
+            case Route::Kind::Channel: return screens::channel_page(page_cx, route.text);
+            case Route::Kind::Playlist: return screens::playlist_page(page_cx, route.text);
+            case Route::Kind::Search: return screens::search_page(page_cx, route.text);
+            case Route::Kind::History: return screens::history_page(page_cx);
+            case Route::Kind::Settings:
+                return screens::settings_page(page_cx, *m_device_sync, m_device_sync->pending_invite());
+        }
+        return screens::home_page(page_cx);
+    }();
 
-    auto page = vorn_ui::widget::Text::make(route_screen_name(m_library.route, m_library)).with_size(21);
-    auto scroller = std::make_unique<vorn_ui::widget::scrollable::Scrollable>(
-        vorn_ui::widget::scrollable::Scrollable::with_child(std::move(page)).with_persisted_offset(offset));
-    (void)kPageScrollParameter;
+    // 5. The page keeps its scroll position across rebuilds and navigation.
+    auto& offset = m_scroll_offsets[route_scroll_key(route)];
+    if (!offset) offset = std::make_shared<vorn_ui::widget::scrollable::ScrollOffset>();
+    auto scroller = std::make_unique<Scrollable>(
+        std::move(page).with_persisted_offset(offset).with_scrollbar_width(kPageScrollbarWidth));
     m_scroller = scroller.get();
-    m_child = std::move(scroller);
+
+    // 6. The content pane.
+    Flex content = Flex::column()
+                       .with_grow(1)
+                       .with_width(FlexSize::fill())
+                       .with_height(FlexSize::fill())
+                       .with_clip(true)
+                       .child(vorn_ui::widget::WidgetPtr(std::move(scroller)));
+
+    // 7. and 8. The sidebar beside it.
+    const bool large = m_scale >= kLargeScaleThreshold;
+    const double width = m_bounds.x1 - m_bounds.x0;
+    const float threshold = static_cast<float>(large ? kCompactWidthLargeScale : kCompactWidth);
+    const bool shown = m_narrow || sidebar_visible();
+    auto split = vorn_ui::widget::nav_split::NavSplit::make(
+        vorn_ui::widget::WidgetPtr(std::make_unique<Flex>(screens::sidebar(page_cx, sidebar_width()))),
+        vorn_ui::widget::WidgetPtr(std::make_unique<Flex>(std::move(content))),
+        threshold, static_cast<float>(sidebar_width()), shown ? 1.0f : 0.0f);
+
+    // 9. The shell column.
+    const bool compact_bar = large && width <= kSidebarFullWidthUpTo;
+    Flex shell = Flex::column()
+                     .with_width(FlexSize::fill())
+                     .with_height(FlexSize::fill())
+                     .child(screens::top_bar(page_cx, m_navigation.can_go_back(), m_search_text, compact_bar))
+                     .child(std::move(split));
+
+    // 10. The action search lies over everything and takes every event.
+    std::unique_ptr<Widget> tree;
+    if (auto overlay = screens::action_palette(page_cx, m_palette_text)) {
+        tree = std::make_unique<Flex>(Flex::column()
+                                          .with_width(FlexSize::fill())
+                                          .with_height(FlexSize::fill())
+                                          .child(std::move(shell))
+                                          .child(std::move(*overlay).with_modal(true)));
+    } else {
+        tree = std::make_unique<Flex>(std::move(shell));
+    }
+
+    // 11. The new tree replaces the old one.
+    m_child = std::move(tree);
     return m_child->build_layout(cx);
 }
 

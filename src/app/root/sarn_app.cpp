@@ -49,6 +49,7 @@ SarnApp::SarnApp(SarnAppOptions options)
 SarnApp SarnApp::create(SarnAppOptions options) { return SarnApp(std::move(options)); }
 
 SarnApp::SarnApp(SarnApp&&) noexcept = default;
+SarnApp& SarnApp::operator=(SarnApp&&) noexcept = default;
 
 SarnApp::~SarnApp() = default;
 

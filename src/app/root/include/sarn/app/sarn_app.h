@@ -144,7 +144,7 @@ public:
     // unavailable device sync (SarnApp::new).
     static SarnApp create(SarnAppOptions options = {});
     SarnApp(SarnApp&&) noexcept;
-    SarnApp& operator=(SarnApp&&) = delete;
+    SarnApp& operator=(SarnApp&&) noexcept;
     ~SarnApp() override;
 
     // The live start: device sync, an empty Library whose home feed is

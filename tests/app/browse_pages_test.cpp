@@ -28,7 +28,8 @@ struct Built {
     std::optional<LaidPage> laid;
 
     template <class Builder>
-    Built(const Library& library, Builder builder, double width = 1000, float scale = 1.0f) : env(environment_at(scale)) {
+    Built(const Library& library, Builder builder, double width = 1000, float scale = 1.0f)
+        : env(environment_at(scale)) {
         const PageContext cx{library, env, queue, std::nullopt};
         laid.emplace(builder(cx), width, scale);
     }
@@ -84,8 +85,7 @@ TEST(ChannelPage, HeaderLineAndSubscribePillFollowTheRecord) {
         library.channels[0].description = "About Alpha";
         if (c.subscribed) library.subscriptions = {"UCa"};
         Built built(library, channel_of("UCa"));
-        EXPECT_EQ(texts_of(built.page()),
-                  (std::vector<std::string>{"Alpha", c.line, "About Alpha", c.pill, "Videos"}));
+        EXPECT_EQ(texts_of(built.page()), (std::vector<std::string>{"Alpha", c.line, "About Alpha", c.pill, "Videos"}));
         const auto* pill = dynamic_cast<const Flex*>(find_control(built.page(), c.pill));
         ASSERT_NE(pill, nullptr);
         EXPECT_EQ(pill->background()->fill == built.env.theme.selection, c.pill_active);
@@ -117,7 +117,8 @@ TEST(ChannelPage, BannerHeaderAndTheChannelsOwnVideos) {
     std::size_t marks = 0;
     for (const auto* icon : all_of<ui::widget::IconWidget>(header)) marks += icon->icon() == kIconVerified ? 1 : 0;
     EXPECT_EQ(marks, 1u);
-    EXPECT_EQ(ids_with_prefix(built.page(), "video_card_"), (std::vector<std::string>{"video_card_a1", "video_card_a2"}));
+    EXPECT_EQ(ids_with_prefix(built.page(), "video_card_"),
+              (std::vector<std::string>{"video_card_a1", "video_card_a2"}));
 
     library.videos.clear();
     Built empty(library, channel_of("UCa"));
@@ -248,7 +249,10 @@ TEST(SearchPage, TypeFiltersChooseTheListsAndTheChips) {
         std::string summary;
     };
     const Case cases[] = {
-        {{true, true, true, true}, {"creator_results", "playlist_grid", "video_grid"}, {true, true, true}, "4 results shown"},
+        {{true, true, true, true},
+         {"creator_results", "playlist_grid", "video_grid"},
+         {true, true, true},
+         "4 results shown"},
         {{false, false, true, false}, {"creator_results"}, {false, false, true}, "1 result shown"},
         {{true, true, false, false}, {"playlist_grid", "video_grid"}, {true, true, false}, "3 results shown"},
     };
@@ -300,8 +304,8 @@ TEST(SearchPage, ASingleVideoStandsAloneCentred) {
     // Where the page is narrower than 440 plus its padding, the card takes
     // the room there is.
     Built narrow(library, search_for("cats"), 420, 2.0f);
-    EXPECT_EQ(narrow.laid->rect("video_card_v1"), (ui::Rect{24, narrow.laid->rect("video_card_v1").y0, 396,
-                                                           narrow.laid->rect("video_card_v1").y1}));
+    EXPECT_EQ(narrow.laid->rect("video_card_v1"),
+              (ui::Rect{24, narrow.laid->rect("video_card_v1").y0, 396, narrow.laid->rect("video_card_v1").y1}));
     EXPECT_EQ(narrow.laid->column().bounds().width(), 420);
 
     // One video beside a creator is an ordinary grid of one card.
@@ -362,7 +366,9 @@ TEST(SearchPage, PlaylistCardsKeepTheirWidthAndShowNoTimeBadge) {
     // The solver rounds every edge to a whole pixel.
     const double column = (952.0 - 2 * 18) / 3;
     const Case cases[] = {
-        {1.0f, {24, 0, std::round(24 + column), 0}, {std::round(24 + column + 18), 0, std::round(24 + 2 * column + 18), 0}},
+        {1.0f,
+         {24, 0, std::round(24 + column), 0},
+         {std::round(24 + column + 18), 0, std::round(24 + 2 * column + 18), 0}},
         {1.5f, {24, 0, 976, 0}, {24, 0, 976, 0}},
         {2.0f, {24, 0, 976, 0}, {24, 0, 976, 0}},
     };

@@ -29,7 +29,8 @@ struct Built {
     std::optional<LaidPage> laid;
 
     template <class Builder>
-    Built(const Library& library, Builder builder, double width = 1000, float scale = 1.0f) : env(environment_at(scale)) {
+    Built(const Library& library, Builder builder, double width = 1000, float scale = 1.0f)
+        : env(environment_at(scale)) {
         const PageContext cx{library, env, queue, std::nullopt};
         laid.emplace(builder(cx), width, scale);
     }
@@ -57,8 +58,8 @@ TEST(HomePage, ShowsTheFirstStateThatHolds) {
     const Case cases[] = {
         {"videos win over everything", true, true, "busy", "offline — no live data", 2, 0, "", ""},
         {"loading wins over an error and offline", false, true, "busy", "offline — no live data", 0, 12, "", ""},
-        {"the error wins over offline", false, false, "Too many requests are pending. Please try again.", "offline",
-         0, 0, "Home refresh delayed", "Too many requests are pending. Please try again."},
+        {"the error wins over offline", false, false, "Too many requests are pending. Please try again.", "offline", 0,
+         0, "Home refresh delayed", "Too many requests are pending. Please try again."},
         {"no live data", false, false, std::nullopt, "offline — no live data", 0, 0, "You're offline", offline_body},
         {"capitals do not matter", false, false, std::nullopt, "OFFLINE — Sample Data", 0, 0, "You're offline",
          offline_body},
@@ -94,8 +95,8 @@ TEST(HomePage, ShowsTheFirstStateThatHolds) {
 }
 
 TEST(HomePage, CardsFillTheGridInCatalogueOrder) {
-    Library library = with_videos({video_record("a", "UCa"), video_record("b", "UCb"), video_record("c", "UCc"),
-                                   video_record("d", "UCd")});
+    Library library = with_videos(
+        {video_record("a", "UCa"), video_record("b", "UCb"), video_record("c", "UCc"), video_record("d", "UCd")});
     // 1000 wide: padding 24, the header's 21-size title (26.25 high), gap 18,
     // then three columns of (952 - 2 × 18) / 3 in the grid; a card is 6 + 169
     // thumbnail + 9 + 55.375 details (14.5, 12.5 and 12.5 lines, gaps 3) + 6.
@@ -117,8 +118,8 @@ TEST(HomePage, CardsFillTheGridInCatalogueOrder) {
               (std::vector<std::string>{"video_card_a", "video_card_b", "video_card_c", "video_card_d"}));
     for (const Expect& e : expected) {
         const ui::Rect r = built.laid->rect(e.id);
-        EXPECT_EQ(r, (ui::Rect{std::round(e.rect.x0), std::round(e.rect.y0), std::round(e.rect.x1),
-                               std::round(e.rect.y1)}))
+        EXPECT_EQ(
+            r, (ui::Rect{std::round(e.rect.x0), std::round(e.rect.y0), std::round(e.rect.x1), std::round(e.rect.y1)}))
             << e.id;
     }
 
@@ -293,6 +294,13 @@ TEST(SubscriptionsPage, ATileOpensItsCreator) {
     EXPECT_EQ(tile->bounds().y0, std::round(24 + 26.25 + 18));
     built.laid->click(*tile);
     EXPECT_EQ(take_intents(built.queue), (std::vector<ControlIntent>{intent::OpenCreator{"UCb"}}));
+
+    // A name that wraps makes its tile taller, not its neighbours' avatars lower.
+    library.channels[0].name = "A channel name long enough to wrap";
+    Built wrapped(library, subscriptions_page);
+    const auto avatars = all_of<widgets::ChannelAvatar>(wrapped.page());
+    ASSERT_EQ(avatars.size(), 2u);
+    EXPECT_EQ(avatars[0]->bounds().y0, avatars[1]->bounds().y0);
 }
 
 // ---- queue ----
@@ -344,8 +352,8 @@ TEST(QueuePage, LargeScaleColumnsTakeTheListWidthWithinThePage) {
     } cases[] = {{500, 436, 436, 500}, {984, 920, 872, 920}, {2000, 920, 872, 920}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.content_width);
-        Built built(library, [&](const PageContext& cx) { return queue_page(cx, c.content_width); }, c.content_width,
-                    1.5f);
+        Built built(
+            library, [&](const PageContext& cx) { return queue_page(cx, c.content_width); }, c.content_width, 1.5f);
         const Flex& heading = flex_id(built.page(), "queue_heading");
         const Flex& empty = flex_id(built.page(), "queue_empty_state");
         EXPECT_EQ(heading.width(), FlexSize::px(c.list_width));
@@ -357,9 +365,11 @@ TEST(QueuePage, LargeScaleColumnsTakeTheListWidthWithinThePage) {
         EXPECT_EQ(page.x1, c.page_width);  // nothing reaches past the page
     }
     // A content width of 50 still gives a list width of 1.
-    Built narrow(library, [](const PageContext& cx) { return queue_page(cx, 50); }, 50, 1.5f);
+    Built narrow(
+        library, [](const PageContext& cx) { return queue_page(cx, 50); }, 50, 1.5f);
     EXPECT_EQ(flex_id(narrow.page(), "queue_heading").width(), FlexSize::px(1));
-    Built built(library, [](const PageContext& cx) { return queue_page(cx, 1000); }, 1000, 1.5f);
+    Built built(
+        library, [](const PageContext& cx) { return queue_page(cx, 1000); }, 1000, 1.5f);
     for (const auto& [id, text] : std::vector<std::pair<std::string, std::string>>{
              {"queue_heading_title", "Shared queue"},
              {"queue_heading_count", "2 saved"},

@@ -93,8 +93,7 @@ struct LaidPage {
     vorn_ui_test::Harness h;
     Scrollable page;
 
-    LaidPage(Scrollable built, double width, float scale = 1.0f, double height = 4000)
-        : page(std::move(built)) {
+    LaidPage(Scrollable built, double width, float scale = 1.0f, double height = 4000) : page(std::move(built)) {
         h.env.theme = h.env.theme.with_scale(scale);
         h.env.scale = scale;
         h.layout(page, width, height);

@@ -44,13 +44,15 @@ IconWidget icon(std::uint16_t number, float size, Color color) { return IconWidg
 
 // The page of a route whose record the Library lacks.
 Scrollable missing_record_page(const Theme& theme, std::string_view title) {
-    return scroll_page(Flex::column().with_width(FlexSize::fill()).with_padding(24).child(empty_state(theme, title, "")));
+    return scroll_page(
+        Flex::column().with_width(FlexSize::fill()).with_padding(24).child(empty_state(theme, title, "")));
 }
 
 std::vector<Flex> video_cards(const PageContext& cx, const std::vector<const Video*>& videos) {
     std::vector<Flex> cards;
     cards.reserve(videos.size());
-    for (const Video* video : videos) cards.push_back(video_card(cx.library, cx.theme(), cx.intents, cx.images, *video));
+    for (const Video* video : videos)
+        cards.push_back(video_card(cx.library, cx.theme(), cx.intents, cx.images, *video));
     return cards;
 }
 
@@ -182,15 +184,14 @@ Scrollable playlist_page(const PageContext& cx, std::string_view playlist_id) {
                                 .with_height(kCoverHeight)
                                 .with_time_badge(false)
                                 .with_image(cx.images, playlist->thumbnail_url));
-    Flex info =
-        Flex::column()
-            .with_grow(1)
-            .with_gap(8)
-            .with_cross_align(FlexAlign::Start)
-            .child(label_text(playlist->title, 26))
-            .child(colored_label_text(fmt::format("{}  •  {} videos", playlist->channel_name,
-                                                  vorn_ui::format::compact_count(playlist->video_count)),
-                                      13.5f, theme.text_muted));
+    Flex info = Flex::column()
+                    .with_grow(1)
+                    .with_gap(8)
+                    .with_cross_align(FlexAlign::Start)
+                    .child(label_text(playlist->title, 26))
+                    .child(colored_label_text(fmt::format("{}  •  {} videos", playlist->channel_name,
+                                                          vorn_ui::format::compact_count(playlist->video_count)),
+                                              13.5f, theme.text_muted));
     if (!resolved.empty()) {
         info = std::move(info).child(
             pill_button(theme, cx.intents, kIconPlay, "Play all", intent::OpenVideo{resolved.front()->id}, true)

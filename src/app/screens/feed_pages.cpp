@@ -54,7 +54,8 @@ IconWidget icon(std::uint16_t number, float size, vorn_ui::Color color) {
 std::vector<Flex> video_cards(const PageContext& cx, const std::vector<const Video*>& videos) {
     std::vector<Flex> cards;
     cards.reserve(videos.size());
-    for (const Video* video : videos) cards.push_back(video_card(cx.library, cx.theme(), cx.intents, cx.images, *video));
+    for (const Video* video : videos)
+        cards.push_back(video_card(cx.library, cx.theme(), cx.intents, cx.images, *video));
     return cards;
 }
 
@@ -165,17 +166,17 @@ Flex queue_empty(const Theme& theme, float list_width) {
         .with_cross_align(FlexAlign::Center)
         .child(icon(kIconEmpty, 40, theme.text_muted))
         .child(line(label_text("Queue empty", 18).with_id("queue_empty_title")))
-        .child(line(colored_label_text("Add from a video's watch page.", 13, theme.text_muted).with_id("queue_empty_add")))
         .child(
-            line(colored_label_text("Sync needs a collaboration host.", 13, theme.text_muted).with_id("queue_empty_sync")));
+            line(colored_label_text("Add from a video's watch page.", 13, theme.text_muted).with_id("queue_empty_add")))
+        .child(line(
+            colored_label_text("Sync needs a collaboration host.", 13, theme.text_muted).with_id("queue_empty_sync")));
 }
 
 }  // namespace
 
 Scrollable home_page(const PageContext& cx) {
-    return scroll_page(feed_frame()
-                           .child(page_header(cx.theme(), kIconHome, "Home", "Recent and popular"))
-                           .child(home_content(cx)));
+    return scroll_page(
+        feed_frame().child(page_header(cx.theme(), kIconHome, "Home", "Recent and popular")).child(home_content(cx)));
 }
 
 Scrollable trending_page(const PageContext& cx) {
@@ -208,7 +209,8 @@ Scrollable subscriptions_page(const PageContext& cx) {
     if (!videos.empty()) {
         uploads = video_grid(theme, "video_grid", video_cards(cx, videos));
     } else if (library.subscriptions.empty()) {
-        uploads = empty_state(theme, "No subscriptions yet", "Subscribe to channels and their latest uploads land here.");
+        uploads =
+            empty_state(theme, "No subscriptions yet", "Subscribe to channels and their latest uploads land here.");
     } else {
         uploads = empty_state(theme, "Uploads not loaded yet",
                               "The latest uploads of your subscribed channels land here once their channels load.");
@@ -220,9 +222,10 @@ Scrollable subscriptions_page(const PageContext& cx) {
                                fmt::format("{} channels", library.subscriptions.size())))
             // Without tiles the strip would only double the gap below the header.
             .child_if(tiles > 0, std::move(strip))
-            .child_if(missing > 0,
-                      missing_line(theme, fmt::format("{} subscribed channel(s) need metadata before they can be shown.",
-                                                      missing)))
+            .child_if(
+                missing > 0,
+                missing_line(theme,
+                             fmt::format("{} subscribed channel(s) need metadata before they can be shown.", missing)))
             .child(divider(theme))
             .child(label_text("Latest from your subscriptions", 16))
             .child(std::move(uploads)));
@@ -281,20 +284,21 @@ Scrollable history_page(const PageContext& cx) {
         }
         const std::size_t missing = library.history.size() - videos.size();
         if (missing > 0) {
-            list = std::move(list).child(
-                missing_line(theme, fmt::format("{} watched item(s) need metadata before they can be shown.", missing)));
+            list = std::move(list).child(missing_line(
+                theme, fmt::format("{} watched item(s) need metadata before they can be shown.", missing)));
         }
     }
     if (library.history_notice) {
         list = std::move(list).child(empty_state(theme, "History recovery needed", *library.history_notice));
     }
 
-    Flex header = Flex::row()
-                      .with_width(FlexSize::fill())
-                      .with_gap(12)
-                      .with_cross_align(FlexAlign::Center)
-                      .child(Flex::row().with_grow(1).child(page_header(
-                          theme, kIconHistory, "Watch history", "Private to this profile — syncs across your devices")));
+    Flex header =
+        Flex::row()
+            .with_width(FlexSize::fill())
+            .with_gap(12)
+            .with_cross_align(FlexAlign::Center)
+            .child(Flex::row().with_grow(1).child(page_header(theme, kIconHistory, "Watch history",
+                                                              "Private to this profile — syncs across your devices")));
     if (has_history) {
         header = std::move(header).child(
             pill_button(theme, cx.intents, kIconTrash, "Clear history", intent::ClearHistory{}, false));

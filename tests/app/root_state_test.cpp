@@ -226,3 +226,25 @@ TEST(RootFetchRequests, AWorkerThatCannotStartSaysSoAndIsTriedAgain) {
 
 }  // namespace
 }  // namespace sarn
+
+namespace sarn {
+namespace {
+
+// The offline Home says "return Home to load videos": coming back does ask.
+TEST(RootFetchRequests, ReturningToAnEmptyHomeAsksForTheFeed) {
+    RootHarness h(SarnApp::create(stalled_worker_options()).with_offline_empty_state());
+    h.frame();
+    EXPECT_FALSE(h.app().fetch_worker_exists());
+    h.run({intent::Navigate{Route::trending()}});
+    EXPECT_FALSE(h.app().fetch_worker_exists());
+    h.run({intent::GoBack{}});
+    EXPECT_TRUE(h.app().fetch_worker_exists());
+    EXPECT_TRUE(h.app().library().home_loading);
+    // While it loads, going back and forth asks nothing more.
+    h.run({intent::Navigate{Route::trending()}, intent::GoBack{}});
+    EXPECT_TRUE(h.app().library().home_loading);
+    g_stalled_bodies.clear();
+}
+
+}  // namespace
+}  // namespace sarn

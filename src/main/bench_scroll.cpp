@@ -185,6 +185,18 @@ std::expected<std::unique_ptr<ScrollBenchFrames>, vorn_ui::layout::LayoutError> 
 
 void ScrollBenchFrames::sync() { m_root->sync(m_state); }
 
+std::expected<bool, vorn_ui::layout::LayoutError> ScrollBenchFrames::rebuild_if_changed() {
+    if (!m_root->take_structure_dirty()) return false;
+    m_tree.clear();
+    m_registry.clear();
+    vorn_ui::widget::LayoutContext cx{m_tree, m_registry, m_env};
+    auto nodes = vorn_ui::widget::build_root_layout(*m_root, cx, m_env.viewport);
+    if (!nodes) return std::unexpected(nodes.error());
+    m_nodes = *nodes;
+    if (auto solved = solve(false); !solved) return std::unexpected(solved.error());
+    return true;
+}
+
 void ScrollBenchFrames::scroll() {
     vorn_ui::ScrollEvent event;
     event.delta_x = 0.0;

@@ -89,6 +89,10 @@ public:
         std::uint32_t width, std::uint32_t height, bool watch, bool loaded, SarnAppOptions options = {});
 
     void sync();
+    // The window loop's rebuild after sync: when the root reports a structure
+    // change, the tree is built and solved afresh; answers whether it was.
+    // ("--bench-scroll" itself never asks.)
+    std::expected<bool, vorn_ui::layout::LayoutError> rebuild_if_changed();
     // The synthetic scroll, at the centre of the page's scroll container.
     void scroll();
     bool needs_solve() const;

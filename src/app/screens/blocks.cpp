@@ -29,10 +29,6 @@ constexpr float kCardThumbnailHeight = 169.0f;
 constexpr float kRowThumbnailHeight = 90.0f;
 constexpr float kWatchedProgress = 0.35f;
 
-IconWidget icon(std::uint16_t number, float size, Color color) {
-    return IconWidget::make(number, size, 1.5f, color);
-}
-
 bool crowd_titles(const Library& library) {
     return library.settings.dearrow && library.settings.dearrow_titles;
 }
@@ -68,6 +64,10 @@ Text colored_label_text(std::string_view content, float size, Color color) {
 Text colored_label_text(const char* content, float size, Color color) {
     return colored_label_text(std::string(content), size, color);
 }
+
+// ---- icons ----
+
+IconWidget icon(std::uint16_t number, float size, Color color) { return IconWidget::make(number, size, 1.5f, color); }
 
 // ---- spacing ----
 

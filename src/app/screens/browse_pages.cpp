@@ -16,13 +16,11 @@
 #include "sarn/app/screens/shell.h"
 #include "sarn/app/widgets/image_box.h"
 #include "vorn_ui/format.h"
-#include "vorn_ui/widget/icon_widget.h"
 
 namespace sarn::screens {
 
 using vorn_ui::Color;
 using vorn_ui::Theme;
-using vorn_ui::widget::IconWidget;
 using vorn_ui::widget::scrollable::Scrollable;
 using widgets::Background;
 using widgets::FlexAlign;
@@ -39,8 +37,6 @@ constexpr float kBannerHeight = 160.0f;
 constexpr float kCoverWidth = 240.0f;
 constexpr float kCoverHeight = 135.0f;
 constexpr float kSparseResultWidth = 440.0f;
-
-IconWidget icon(std::uint16_t number, float size, Color color) { return IconWidget::make(number, size, 1.5f, color); }
 
 // The page of a route whose record the Library lacks.
 Scrollable missing_record_page(const Theme& theme, std::string_view title) {

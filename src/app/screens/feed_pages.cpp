@@ -17,12 +17,10 @@
 
 #include "sarn/app/screens/blocks.h"
 #include "sarn/app/screens/shell.h"
-#include "vorn_ui/widget/icon_widget.h"
 
 namespace sarn::screens {
 
 using vorn_ui::Theme;
-using vorn_ui::widget::IconWidget;
 using vorn_ui::widget::scrollable::Scrollable;
 using widgets::Background;
 using widgets::FlexAlign;
@@ -46,10 +44,6 @@ constexpr float kHistoryMaxWidth = 820.0f;
 
 // The frame of Home, Trending, Subscriptions and History.
 Flex feed_frame() { return Flex::column().with_width(FlexSize::fill()).with_padding(kPagePadding).with_gap(18); }
-
-IconWidget icon(std::uint16_t number, float size, vorn_ui::Color color) {
-    return IconWidget::make(number, size, 1.5f, color);
-}
 
 std::vector<Flex> video_cards(const PageContext& cx, const std::vector<const Video*>& videos) {
     std::vector<Flex> cards;

@@ -14,14 +14,12 @@
 #include "sarn/sync/messages.h"
 #include "vorn_ui/format.h"
 #include "vorn_ui/icons.h"
-#include "vorn_ui/widget/icon_widget.h"
 #include "vorn_ui/widget/text_input.h"
 
 namespace sarn::screens {
 
 using vorn_ui::Color;
 using vorn_ui::Theme;
-using vorn_ui::widget::IconWidget;
 using vorn_ui::widget::TextInput;
 using widgets::Background;
 using widgets::FlexAlign;
@@ -37,8 +35,6 @@ constexpr std::uint16_t kIconChooser = vorn_ui::icons::code(vorn_ui::icons::Icon
 
 constexpr std::size_t kLocalKeyShown = 18;
 constexpr std::size_t kFingerprintLength = 10;
-
-IconWidget icon(std::uint16_t number, float size, Color color) { return IconWidget::make(number, size, 1.5f, color); }
 
 // The first `count` characters (code points) of a UTF-8 text.
 std::string_view first_chars(std::string_view text, std::size_t count) {

@@ -35,6 +35,7 @@
 #include "vorn_actions/resource.h"
 #include "vorn_ui/icons.h"
 #include "vorn_ui/theme.h"
+#include "vorn_ui/widget/icon_widget.h"
 #include "vorn_ui/widget/text_widget.h"
 #include "vorn_ui/widget/video_player.h"
 
@@ -62,6 +63,11 @@ Text label_text(const char* content, float size);
 Text colored_label_text(std::string content, float size, vorn_ui::Color color);
 Text colored_label_text(std::string_view content, float size, vorn_ui::Color color);
 Text colored_label_text(const char* content, float size, vorn_ui::Color color);
+
+// ---- icons ----
+// Every icon on the pages: the glyph of the number at the size, drawn with
+// the 1.5 stroke in the colour.
+vorn_ui::widget::IconWidget icon(std::uint16_t number, float size, vorn_ui::Color color);
 
 // ---- spacing ----
 // An empty row with grow 1 (pushes what follows to the end).

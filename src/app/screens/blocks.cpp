@@ -222,8 +222,8 @@ Flex settings_section(const Theme& theme, std::string_view title, std::vector<Fl
     return section;
 }
 
-Flex settings_switch_row(const Theme& theme, std::string_view title, std::string_view description,
-                         widgets::Switch toggle, bool dimmed) {
+Flex settings_row(const Theme& theme, std::string_view title, std::string_view description,
+                  vorn_ui::widget::WidgetPtr trailing, bool dimmed) {
     return Flex::row()
         .with_width(FlexSize::fill())
         .with_padding_xy(0, 10)
@@ -234,7 +234,12 @@ Flex settings_switch_row(const Theme& theme, std::string_view title, std::string
                    .with_gap(3)
                    .child(colored_label_text(title, 14.5f, dimmed ? theme.text_muted : theme.text))
                    .child(colored_label_text(description, 12.5f, theme.text_muted)))
-        .child(std::move(toggle));
+        .child(std::move(trailing));
+}
+
+Flex settings_switch_row(const Theme& theme, std::string_view title, std::string_view description,
+                         widgets::Switch toggle, bool dimmed) {
+    return settings_row(theme, title, description, std::move(toggle), dimmed);
 }
 
 Flex settings_switch_row(const Theme& theme, std::string_view title, std::string_view description,

@@ -109,18 +109,8 @@ Flex quality_row(const PageContext& cx) {
                     .with_label(fmt::format("Playback quality, currently {}", quality))
                     .child(colored_label_text(quality, 12.5f, theme.text))
                     .child(icon(kIconChooser, 12, theme.text_muted));
-    return Flex::row()
-        .with_width(FlexSize::fill())
-        .with_padding_xy(0, 10)
-        .with_gap(16)
-        .with_cross_align(FlexAlign::Center)
-        .child(Flex::column()
-                   .with_grow(1)
-                   .with_gap(3)
-                   .child(colored_label_text("Preferred quality", 14.5f, theme.text))
-                   .child(colored_label_text("Highest resolution to request when available.", 12.5f,
-                                             theme.text_muted)))
-        .child(std::move(chip));
+    return settings_row(theme, "Preferred quality", "Highest resolution to request when available.", std::move(chip),
+                        false);
 }
 
 Flex playback_section(const PageContext& cx) {

@@ -20,6 +20,7 @@
 // Interface thread only.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -119,7 +120,17 @@ Flex queue_toggle_button(const Library& library, const vorn_ui::Theme& theme, st
 // a 1 × 8 gap, then the rows with a divider between each two.
 Flex settings_section(const vorn_ui::Theme& theme, std::string_view title, std::vector<Flex> rows);
 // A full-width row: title (14.5, `text`, or `text_muted` when dimmed) over
-// the description (12.5, muted) in a growing column, then the switch.
+// the description (12.5, muted) in a growing column, then the trailing
+// control (a switch, a chip).
+Flex settings_row(const vorn_ui::Theme& theme, std::string_view title, std::string_view description,
+                  vorn_ui::widget::WidgetPtr trailing, bool dimmed);
+template <widgets::WidgetValue W>
+Flex settings_row(const vorn_ui::Theme& theme, std::string_view title, std::string_view description, W trailing,
+                  bool dimmed) {
+    return settings_row(theme, title, description,
+                        vorn_ui::widget::WidgetPtr(std::make_unique<W>(std::move(trailing))), dimmed);
+}
+// The settings row of a switch.
 Flex settings_switch_row(const vorn_ui::Theme& theme, std::string_view title, std::string_view description,
                          widgets::Switch toggle, bool dimmed);
 Flex settings_switch_row(const vorn_ui::Theme& theme, std::string_view title, std::string_view description,

@@ -304,6 +304,14 @@ Flex video_card(const Library& library, const Theme& theme, const IntentQueue& q
         .child(std::move(details));
 }
 
+std::vector<Flex> video_card(const Library& library, const Theme& theme, const IntentQueue& queue,
+                             const ImageStoreHandle& store, std::span<const Video* const> videos) {
+    std::vector<Flex> cards;
+    cards.reserve(videos.size());
+    for (const Video* video : videos) cards.push_back(video_card(library, theme, queue, store, *video));
+    return cards;
+}
+
 Flex video_row(const Library& library, const Theme& theme, const IntentQueue& queue, const ImageStoreHandle& store,
                const Video& video) {
     const std::string& title = Library::display_title(video, crowd_titles(library));

@@ -44,14 +44,6 @@ Scrollable missing_record_page(const Theme& theme, std::string_view title) {
         Flex::column().with_width(FlexSize::fill()).with_padding(24).child(empty_state(theme, title, "")));
 }
 
-std::vector<Flex> video_cards(const PageContext& cx, const std::vector<const Video*>& videos) {
-    std::vector<Flex> cards;
-    cards.reserve(videos.size());
-    for (const Video* video : videos)
-        cards.push_back(video_card(cx.library, cx.theme(), cx.intents, cx.images, *video));
-    return cards;
-}
-
 // A name with its verified mark; the row spans its column so that a long
 // name wraps at the column's width.
 Flex name_row(const Theme& theme, const Channel& channel, float name_size, float mark_size, float gap) {
@@ -149,6 +141,7 @@ Scrollable channel_page(const PageContext& cx, std::string_view channel_id) {
                                  .child(colored_label_text(channel->description, 13, theme.text_muted)))
                       .child(std::move(subscribe));
 
+    const std::vector<const Video*> uploads = library.videos_of_channel(channel->id);
     return scroll_page(
         Flex::column()
             .with_width(FlexSize::fill())
@@ -159,7 +152,7 @@ Scrollable channel_page(const PageContext& cx, std::string_view channel_id) {
             .child(std::move(header))
             .child(divider(theme))
             .child(label_text("Videos", 16))
-            .child(video_grid(theme, "video_grid", video_cards(cx, library.videos_of_channel(channel->id)))));
+            .child(video_grid(theme, "video_grid", video_card(library, theme, cx.intents, cx.images, uploads))));
 }
 
 Scrollable playlist_page(const PageContext& cx, std::string_view playlist_id) {
@@ -274,7 +267,8 @@ Scrollable search_page(const PageContext& cx, std::string_view query) {
                                    .with_shrink(1)
                                    .child(video_card(library, theme, cx.intents, cx.images, *videos.front()))));
             } else {
-                body = std::move(body).child(video_grid(theme, "video_grid", video_cards(cx, videos)));
+                body = std::move(body).child(
+                    video_grid(theme, "video_grid", video_card(library, theme, cx.intents, cx.images, videos)));
             }
         }
     }

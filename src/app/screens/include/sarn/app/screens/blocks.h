@@ -147,6 +147,9 @@ std::string video_meta_line(std::uint64_t views, std::string_view published);
 // crowd-sourced one when both DeArrow switches are on.
 Flex video_card(const Library& library, const vorn_ui::Theme& theme, const IntentQueue& queue,
                 const ImageStoreHandle& store, const Video& video);
+// One card per video, in order.
+std::vector<Flex> video_card(const Library& library, const vorn_ui::Theme& theme, const IntentQueue& queue,
+                             const ImageStoreHandle& store, std::span<const Video* const> videos);
 // The list form (queue, history, up next): a 160-wide thumbnail (90 high,
 // no progress) beside the title (13), channel (12) and meta line (11.5,
 // only when not empty). Same intent and label as the card.

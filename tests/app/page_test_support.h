@@ -1,7 +1,7 @@
 // Laying out whole pages headless and reading them back: the widgets by id,
-// label and type, their texts, and clicks delivered as pointer events. Like
-// the trees they read, these run on the thread that builds the tree (the
-// test's own).
+// label and type, their texts, the whole tree as rows, and clicks delivered
+// as pointer events. Like the trees they read, these run on the thread that
+// builds the tree (the test's own).
 #pragma once
 
 #include <functional>
@@ -11,6 +11,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include <fmt/format.h>
 
 #include "sarn/app/screens/blocks.h"
 #include "sarn/app/screens/page_context.h"
@@ -142,6 +144,74 @@ inline std::vector<std::string> ids_with_prefix(const Widget& root, std::string_
     walk(root, [&](const Widget& w) {
         if (auto id = w.widget_id(); id && id->starts_with(prefix)) out.emplace_back(*id);
     });
+    return out;
+}
+
+// A tree read back as rows of depth, type, id, text and rectangle, in tree
+// order, for finding widgets by id and comparing their places.
+struct DumpRow {
+    int depth = 0;
+    std::string type;
+    std::string id;
+    std::string text;  // a Text's content, else the action label
+    ui::Rect rect;
+    const Widget* widget = nullptr;
+
+    std::string line() const {
+        return fmt::format("{:>{}}{} {} \"{}\" ({:.0f},{:.0f} {:.0f}x{:.0f})", "", depth * 2, type, id, text, rect.x0,
+                           rect.y0, rect.width(), rect.height());
+    }
+};
+
+inline void dump_into(const Widget& widget, int depth, std::vector<DumpRow>& out) {
+    DumpRow row;
+    row.depth = depth;
+    row.type = std::string(widget.type_name());
+    if (auto id = widget.widget_id()) row.id = std::string(*id);
+    if (const auto* text = dynamic_cast<const Text*>(&widget)) {
+        row.text = text->content();
+    } else if (auto label = widget.action_label()) {
+        row.text = std::string(*label);
+    }
+    row.rect = widget.bounds();
+    row.widget = &widget;
+    out.push_back(std::move(row));
+    for (const auto& child : widget.children()) {
+        if (child) dump_into(*child, depth + 1, out);
+    }
+}
+
+inline std::vector<DumpRow> dump_tree(const Widget& root) {
+    std::vector<DumpRow> out;
+    dump_into(root, 0, out);
+    return out;
+}
+
+inline std::optional<DumpRow> find_id(const std::vector<DumpRow>& rows, std::string_view id) {
+    for (const auto& row : rows) {
+        if (row.id == id) return row;
+    }
+    return std::nullopt;
+}
+
+inline std::vector<DumpRow> with_id_prefix(const std::vector<DumpRow>& rows, std::string_view prefix) {
+    std::vector<DumpRow> out;
+    for (const auto& row : rows) {
+        if (row.id.starts_with(prefix)) out.push_back(row);
+    }
+    return out;
+}
+
+inline std::optional<DumpRow> find_text(const std::vector<DumpRow>& rows, std::string_view text) {
+    for (const auto& row : rows) {
+        if (row.text == text) return row;
+    }
+    return std::nullopt;
+}
+
+inline std::string dump_text(const std::vector<DumpRow>& rows) {
+    std::string out;
+    for (const auto& row : rows) out += row.line() + "\n";
     return out;
 }
 

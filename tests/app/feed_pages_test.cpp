@@ -23,6 +23,18 @@ Library with_videos(std::vector<Video> videos) {
     return library;
 }
 
+// The line that names the entries without records: shown exactly when one
+// is expected, and then with the expected text.
+void expect_missing_line(const std::vector<std::string>& texts, const std::optional<std::string>& missing) {
+    bool missing_shown = false;
+    for (const auto& t : texts)
+        if (t.find("need metadata") != std::string::npos) {
+            EXPECT_EQ(std::optional<std::string>(t), missing);
+            missing_shown = true;
+        }
+    EXPECT_EQ(missing_shown, missing.has_value());
+}
+
 // ---- home ----
 
 TEST(HomePage, ShowsTheFirstStateThatHolds) {
@@ -251,13 +263,7 @@ TEST(SubscriptionsPage, CountsEveryEntryAndNamesThoseItCannotShow) {
         for (const auto& name : control_names(built.page()))
             if (name.starts_with("Open creator: ")) tiles.push_back(name);
         EXPECT_EQ(tiles, c.tiles);
-        bool missing_shown = false;
-        for (const auto& t : texts)
-            if (t.find("need metadata") != std::string::npos) {
-                EXPECT_EQ(std::optional<std::string>(t), c.missing);
-                missing_shown = true;
-            }
-        EXPECT_EQ(missing_shown, c.missing.has_value());
+        expect_missing_line(texts, c.missing);
         if (const Widget* grid = find_id(built.page(), "video_grid")) {
             EXPECT_EQ(fmt::format("{}", fmt::join(ids_with_prefix(*grid, "video_card_"), " ")), c.uploads);
         } else {
@@ -419,13 +425,7 @@ TEST(HistoryPage, FollowsTheListNotTheRecordsItResolves) {
         EXPECT_EQ(has_text(built.page(), "Nothing watched yet"), c.nothing_watched);
         EXPECT_EQ(has_text(built.page(), "History recovery needed"), c.notice.has_value());
         const std::vector<std::string> texts = texts_of(built.page());
-        bool missing_shown = false;
-        for (const auto& t : texts)
-            if (t.find("need metadata") != std::string::npos) {
-                EXPECT_EQ(std::optional<std::string>(t), c.missing);
-                missing_shown = true;
-            }
-        EXPECT_EQ(missing_shown, c.missing.has_value());
+        expect_missing_line(texts, c.missing);
         if (c.notice) {
             EXPECT_EQ(texts.back(), *c.notice);  // the recovery notice comes last
         }

@@ -145,18 +145,9 @@ TEST(HomePage, ACardOpensItsVideo) {
 // again when the user comes back to an empty Home, and the page then shows
 // the feed loading instead of the advice (or a stale error).
 TEST(HomePage, OfflineAdviceHoldsWhenTheUserReturnsHome) {
-    SarnAppOptions options = sarn::test::quiet_options();
     // A worker that takes requests and never answers; the test answers for it.
-    auto bodies = std::make_shared<std::vector<std::function<void()>>>();
-    options.fetch_config = [bodies] {
-        FetchWorkerConfig config;
-        config.start_thread = [bodies](std::function<void()> body) -> std::expected<void, std::string> {
-            bodies->push_back(std::move(body));
-            return {};
-        };
-        return config;
-    };
-    sarn::test::RootHarness root(SarnApp::create(std::move(options)).start_live());
+    sarn::test::StalledWorkers stalled;
+    sarn::test::RootHarness root(SarnApp::create(stalled.options()).start_live());
     root.frame();  // asks for the home feed
     SarnApp& app = root.app();
     ASSERT_TRUE(app.live());

@@ -31,7 +31,7 @@
 #include "sarn/actions/owner_history.h"
 #include "sarn/backend/ytdlp_backend.h"
 #include "sarn/main/launch.h"
-#include "tree_dump.h"
+#include "page_test_support.h"
 #include "vorn_test/local_server.h"
 #include "vorn_ui/persist.h"
 #include "vorn_ui/theme.h"
@@ -97,32 +97,19 @@ vorn_ui::launch::LaunchArgs parse(Args argv) {
     return vorn_ui::launch::LaunchArgs::parse(argv, switches, valued);
 }
 
-// A fetch worker that takes requests and never answers: the twin gets the
-// answers the program got from the test.
-SarnAppOptions twin_options() {
-    SarnAppOptions options = test::quiet_options();
-    auto parked = std::make_shared<std::vector<std::function<void()>>>();
-    options.fetch_config = [parked] {
-        FetchWorkerConfig config;
-        config.start_thread = [parked](std::function<void()> body) -> std::expected<void, std::string> {
-            parked->push_back(std::move(body));
-            return {};
-        };
-        return config;
-    };
-    return options;
-}
-
 // The root in the window's start state, laid out headless at the window's size.
+// Its fetch worker takes requests and never answers: the twin gets the
+// answers the program got from the test.
 class Twin {
 public:
     Twin(const Args& args, vorn_ui::Theme theme = vorn_ui::Theme::dark(), double width = 1280, double height = 800,
-         SarnAppOptions options = twin_options())
-        : m_harness(app_from_args(parse(args), std::move(options)), width, height, 1.0f, theme) {
+         std::function<void(SarnAppOptions&)> adjust = {})
+        : m_harness(app_from_args(parse(args), options_with(adjust)), width, height, 1.0f, theme) {
         m_harness.frame();
     }
-    explicit Twin(SarnApp app, vorn_ui::Theme theme = vorn_ui::Theme::dark(), double width = 1280, double height = 800)
-        : m_harness(std::move(app), width, height, 1.0f, theme) {
+    // A root the caller builds with options().
+    explicit Twin(const std::function<SarnApp(SarnAppOptions)>& build)
+        : m_harness(build(options_with({})), 1280, 800, 1.0f, vorn_ui::Theme::dark()) {
         m_harness.frame();
     }
     test::RootHarness& harness() { return m_harness; }
@@ -153,16 +140,23 @@ public:
         m_harness.run(std::move(intents));
         m_harness.frame();
     }
-    std::optional<test::DumpRow> find(std::string_view id) { return test::find_id(test::dump_tree(m_harness.app()), id); }
+    std::optional<screens::test::DumpRow> find(std::string_view id) { return screens::test::find_id(screens::test::dump_tree(m_harness.app()), id); }
     vorn_ui::Point centre_of(std::string_view id) {
         const auto row = find(id);
-        EXPECT_TRUE(row.has_value()) << "no widget " << id << " in\n" << test::dump_text(test::dump_tree(m_harness.app()));
+        EXPECT_TRUE(row.has_value()) << "no widget " << id << " in\n" << screens::test::dump_text(screens::test::dump_tree(m_harness.app()));
         if (!row) return {};
         return {(row->rect.x0 + row->rect.x1) / 2, (row->rect.y0 + row->rect.y1) / 2};
     }
     vorn_ui::offscreen::RenderedImage picture() { return m_harness.render(); }
 
 private:
+    SarnAppOptions options_with(const std::function<void(SarnAppOptions&)>& adjust) {
+        SarnAppOptions options = m_workers.options();
+        if (adjust) adjust(options);
+        return options;
+    }
+
+    test::StalledWorkers m_workers;  // outlives the root that holds its workers
     test::RootHarness m_harness;
 };
 
@@ -463,10 +457,10 @@ TEST_F(ProgramWindow, OfflineJourneyThroughTheShellKeepsTheHistoryAcrossARestart
     ASSERT_TRUE(card.has_value());
     const auto row = palette.find("palette_row_0");
     ASSERT_TRUE(row.has_value()) << "the action search finds nothing for the query";
-    const auto palette_rows = test::dump_tree(palette.harness().app());
-    ASSERT_TRUE(std::any_of(palette_rows.begin(), palette_rows.end(), [&](const test::DumpRow& r) {
+    const auto palette_rows = screens::test::dump_tree(palette.harness().app());
+    ASSERT_TRUE(std::any_of(palette_rows.begin(), palette_rows.end(), [&](const screens::test::DumpRow& r) {
         return r.text == "Why Analog Synths Sound Warm" && row->rect.contains(r.rect.center());
-    })) << "the first entry is another one:\n" << test::dump_text(palette_rows);
+    })) << "the first entry is another one:\n" << screens::test::dump_text(palette_rows);
     Twin empty_palette({"--palette", "--palette-query", ""});
     EXPECT_TRUE(shows(*running, empty_palette, empty_palette.find("palette_card")->rect, 0.002));
     click(*running, palette.centre_of("palette_input"));
@@ -495,10 +489,10 @@ TEST_F(ProgramWindow, OfflineJourneyThroughTheShellKeepsTheHistoryAcrossARestart
     // The twin reads a copy of the same history, as the same user.
     const auto copy = m_home.root() / "twin-data";
     std::filesystem::copy(m_home.data(), copy, std::filesystem::copy_options::recursive);
-    SarnAppOptions same_history = twin_options();
-    same_history.identity.reset();
-    same_history.history_data_dir = std::optional<std::filesystem::path>(copy);
-    Twin history({"--route", "history"}, vorn_ui::Theme::dark(), 1280, 800, std::move(same_history));
+    Twin history({"--route", "history"}, vorn_ui::Theme::dark(), 1280, 800, [&](SarnAppOptions& options) {
+        options.identity.reset();
+        options.history_data_dir = std::optional<std::filesystem::path>(copy);
+    });
     ASSERT_FALSE(history.harness().app().library().history.empty());
     EXPECT_EQ(history.harness().app().library().history.front(), "vid_synth") << "the twin reads another history";
     auto again = launch({"--route", "history"});
@@ -530,7 +524,7 @@ TEST_F(ProgramWindow, OfflineLibraryChangesSurviveARestart) {
     constexpr vorn_ui::Rect kBelowTopBar{0, 66, 1280, 800};
     const Library sample = Library::sample();
     Twin twin({"--route", "home"});
-    const auto cards = test::with_id_prefix(test::dump_tree(twin.harness().app()), "video_card_");
+    const auto cards = screens::test::with_id_prefix(screens::test::dump_tree(twin.harness().app()), "video_card_");
     if (cards.empty()) GTEST_SKIP() << "the home page shows no video cards yet (needs the feed pages)";
     const std::string video_id = cards.front().id.substr(std::string_view("video_card_").size());
     const Video* video = sample.find_video(video_id);
@@ -680,12 +674,9 @@ std::string feed_json(const std::string& origin, std::string_view prefix, int co
     return nlohmann::json{{"entries", entries}}.dump();
 }
 
-// The live root whose fetch worker takes requests and never answers: the
-// test hands it the answers the program got.
-SarnApp live_twin_app() {
-    SarnAppOptions options = twin_options();
-    // Thumbnails as the server serves them, without asking it (its log is
-    // the program's).
+// The live root; thumbnails as the server serves them, without asking it
+// (its log is the program's).
+SarnApp live_twin_app(SarnAppOptions options) {
     options.image_store = [] {
         return vorn_ui::image_store::ImageStore::create(
             [](const std::string& address) -> std::optional<std::vector<std::uint8_t>> {
@@ -743,11 +734,11 @@ TEST_F(ProgramWindow, LiveHomeSearchAndWatchPageUseOnlyTheLocalServices) {
 
     // The home feed: from the fake yt-dlp, shown with the thumbnails from here.
     ASSERT_TRUE(wait_until([&] { return ran_ytdlp_with(m_home, "feed/trending"); })) << "no home feed was asked for";
-    Twin twin(live_twin_app());
+    Twin twin(live_twin_app);
     twin.take(FetchResult{FetchResult::HomeFeed{ytdlp::videos_from_result(nlohmann::json::parse(feed), "Trending",
                                                                            ytdlp::today_day_number())}});
     twin.take(FetchResult{FetchResult::Status{"live · trending", true}});
-    const auto cards = test::with_id_prefix(test::dump_tree(twin.harness().app()), "video_card_");
+    const auto cards = screens::test::with_id_prefix(screens::test::dump_tree(twin.harness().app()), "video_card_");
     if (cards.empty()) {
         not_yet.push_back("the home page shows no video cards (feed pages)");
         EXPECT_TRUE(shows(*running, twin, {0, 0, 1280, 800}));
@@ -777,7 +768,7 @@ TEST_F(ProgramWindow, LiveHomeSearchAndWatchPageUseOnlyTheLocalServices) {
     results.videos = ytdlp::videos_from_result(nlohmann::json::parse(found), "Search", ytdlp::today_day_number());
     twin.take(FetchResult{std::move(results)});
     twin.settle_images();
-    if (test::with_id_prefix(test::dump_tree(twin.harness().app()), "video_card_").empty()) {
+    if (screens::test::with_id_prefix(screens::test::dump_tree(twin.harness().app()), "video_card_").empty()) {
         not_yet.push_back("the search page shows no results (search page)");
     }
     EXPECT_TRUE(shows(*running, twin, kBelowTopBar, 0.002));
@@ -822,7 +813,7 @@ TEST_F(ProgramWindow, LiveHomeSearchAndWatchPageUseOnlyTheLocalServices) {
                               "org.freedesktop.DBus.Properties.Get org.mpris.MediaPlayer2.Player PlaybackStatus")
                    .find("Playing") != std::string::npos;
     })) << "the player does not report playing";
-    const auto rows = test::dump_tree(twin.harness().app());
+    const auto rows = screens::test::dump_tree(twin.harness().app());
     const bool has_player = std::any_of(rows.begin(), rows.end(), [](const auto& r) { return r.type == "PlayerHost"; });
     if (!has_player) not_yet.push_back("the watch page has no player to show the clip (watch page)");
     EXPECT_TRUE(!has_player || wait_until([&] {

@@ -4,8 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/file.h>
+
 #include <cerrno>
+#include <chrono>
 #include <system_error>
+#include <thread>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -52,6 +57,41 @@ std::expected<std::string, std::string> read_document_file(const std::filesystem
   return bytes;
 }
 
+// An exclusive advisory lock on a file beside the document, held while the
+// file is read, merged and replaced, so that two instances saving at once
+// cannot drop each other's changes. Released when closed.
+class SaveLock {
+ public:
+  static std::expected<SaveLock, std::string> acquire(const std::filesystem::path& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) return std::unexpected(fmt::format("{}: {}", path.string(), errno_text(errno)));
+    SaveLock lock(fd);
+    // Another instance holds the lock only while it saves; wait that long,
+    // but never hang the interface on a holder that does not let go.
+    const auto give_up = std::chrono::steady_clock::now() + kSaveLockWait;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        return std::unexpected(fmt::format("{}: {}", path.string(), errno_text(errno)));
+      }
+      if (std::chrono::steady_clock::now() >= give_up) {
+        return std::unexpected(std::string("another instance is still saving the shared document"));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return lock;
+  }
+  SaveLock(SaveLock&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+  SaveLock& operator=(SaveLock&&) = delete;
+  ~SaveLock() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+
+ private:
+  static constexpr std::chrono::seconds kSaveLockWait{5};
+  explicit SaveLock(int fd) : m_fd(fd) {}
+  int m_fd = -1;
+};
+
 }  // namespace
 
 DocumentStore DocumentStore::in_memory() { return DocumentStore(); }
@@ -92,11 +132,42 @@ std::expected<void, PersistError> DocumentStore::save_if_changed() {
   if (::chmod(parent.c_str(), 0700) != 0) {
     return std::unexpected(PersistError{fmt::format("{}: {}", parent.string(), errno_text(errno))});
   }
+  auto lock = SaveLock::acquire(m_path->string() + ".lock");
+  if (!lock) return std::unexpected(PersistError{lock.error()});
+  // Another instance on the same data folder may have saved since we loaded:
+  // its changes join ours before the file is replaced, so neither loses any.
+  if (auto merged = merge_file_on_disk(); !merged) return merged;
   auto bytes = m_document.save();
   auto written = atomic_file::write_with_mode(
       *m_path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), 0600);
   if (!written) return std::unexpected(PersistError{fmt::format("{}: {}", m_path->string(), written.error().message())});
-  m_saved_heads = std::move(heads);
+  m_saved_heads = m_document.heads();
+  return {};
+}
+
+std::expected<void, PersistError> DocumentStore::merge_file_on_disk() {
+  struct stat info {};
+  if (::lstat(m_path->c_str(), &info) != 0) {
+    if (errno == ENOENT) return {};
+    return std::unexpected(PersistError{fmt::format("{}: {}", m_path->string(), errno_text(errno))});
+  }
+  // A file that no longer reads or loads is kept as it is, and so is ours
+  // until it does.
+  auto bytes = read_document_file(*m_path);
+  if (!bytes) {
+    return std::unexpected(PersistError{
+        fmt::format("the shared document on disk could not be read; it is kept and not replaced: {}", bytes.error())});
+  }
+  auto on_disk = automerge::Document::load(*bytes);
+  if (!on_disk) {
+    return std::unexpected(PersistError{fmt::format(
+        "the shared document on disk does not load; it is kept and not replaced: {}", on_disk.error().message)});
+  }
+  if (auto merged = m_document.merge(*on_disk); !merged) {
+    return std::unexpected(PersistError{
+        fmt::format("the shared document on disk could not be merged; it is kept and not replaced: {}",
+                    merged.error().message)});
+  }
   return {};
 }
 

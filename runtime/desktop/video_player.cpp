@@ -273,8 +273,12 @@ void VideoPlayer::pump_media_controls() {
             case mpris::CommandKind::Pause: pause(); break;
             case mpris::CommandKind::PlayPause: toggle_play(); break;
             case mpris::CommandKind::Stop: pause(); break;
-            case mpris::CommandKind::Next: m_commands.push_back({PlayerCommand::Kind::Next, {}, 0}); break;
-            case mpris::CommandKind::Previous: m_commands.push_back({PlayerCommand::Kind::Previous, {}, 0}); break;
+            case mpris::CommandKind::Next:
+                if (m_track_navigation.next) m_commands.push_back({PlayerCommand::Kind::Next, {}, 0});
+                break;
+            case mpris::CommandKind::Previous:
+                if (m_track_navigation.previous) m_commands.push_back({PlayerCommand::Kind::Previous, {}, 0});
+                break;
             case mpris::CommandKind::Seek: {
                 const double target = static_cast<double>(m_position_ms) + static_cast<double>(cmd.microseconds) / 1000.0;
                 seek(target <= 0 ? 0 : static_cast<std::uint64_t>(target));
@@ -305,6 +309,9 @@ void VideoPlayer::pump_media_controls() {
     if (m_status != PlayerStatus::Idle) now.length_ms = m_duration_ms;
     m_mpris->publish_now_playing(now);
     m_mpris->publish_volume(m_volume);
+    m_mpris->publish_capabilities(mpris::Capabilities{.can_go_next = m_track_navigation.next,
+                                                      .can_go_previous = m_track_navigation.previous,
+                                                      .can_seek = true});
 }
 
 std::optional<bool> VideoPlayer::host_state() const {

@@ -320,9 +320,9 @@ std::string last_error_line(std::string_view stderr_text) {
 YtDlpBackend::YtDlpBackend(std::string program, std::string version)
     : m_program(std::move(program)), m_version(std::move(version)), m_name(fmt::format("yt-dlp {}", m_version)) {}
 
-CatalogResult<YtDlpBackend> YtDlpBackend::probe(std::string program) {
+CatalogResult<YtDlpBackend> YtDlpBackend::probe(std::string program, std::chrono::seconds timeout) {
     const std::string args[] = {"--version"};
-    auto run = bounded_command::run(program, args, ytdlp::kProbeOutputLimit, ytdlp::kProbeTimeout);
+    auto run = bounded_command::run(program, args, ytdlp::kProbeOutputLimit, timeout);
     if (!run) {
         if (run.error().not_performed()) return std::unexpected(fmt::format("yt-dlp not runnable: {}", run.error().message));
         return std::unexpected(run.error().message);

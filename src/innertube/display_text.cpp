@@ -40,7 +40,13 @@ std::uint64_t saturating(long double value) {
 std::optional<std::uint64_t> parse_count(std::string_view text) {
     std::size_t start = 0;
     while (start < text.size() && !is_digit(text[start])) ++start;
-    if (start == text.size()) return std::nullopt;
+    if (start == text.size()) {
+        // "No views", "No subscribers": a count of zero written as a word.
+        std::string_view rest = text;
+        while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+        if (starts_with_word(rest, "no") && rest.size() > 3 && rest[2] == ' ') return 0;
+        return std::nullopt;
+    }
 
     // The number runs over digits and single separators between digits.
     std::string digits;       // every digit, separators dropped
@@ -61,8 +67,10 @@ std::optional<std::uint64_t> parse_count(std::string_view text) {
     std::string_view rest = text.substr(at);
     if (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
     else if (rest.starts_with("\xC2\xA0")) rest.remove_prefix(2);
-    static constexpr std::array<std::pair<std::string_view, long double>, 6> kScales{{
-        {"thousand", 1e3L}, {"million", 1e6L}, {"billion", 1e9L}, {"k", 1e3L}, {"m", 1e6L}, {"b", 1e9L},
+    // American English writes "K", "M", "B"; British English "K", "M", "bn".
+    static constexpr std::array<std::pair<std::string_view, long double>, 7> kScales{{
+        {"thousand", 1e3L}, {"million", 1e6L}, {"billion", 1e9L}, {"bn", 1e9L},
+        {"k", 1e3L},        {"m", 1e6L},       {"b", 1e9L},
     }};
     long double scale = 0;
     for (const auto& [word, factor] : kScales) {

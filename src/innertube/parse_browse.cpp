@@ -148,10 +148,12 @@ ParseResult<PlaylistPage> parse_playlist(std::string_view body, std::string_view
             p.thumbnail_url = best_image(thumbnail["playlistCustomThumbnailRenderer"]["thumbnail"]);
         }
     }
+    std::string owner_avatar;
     if (present(sidebar_owner)) {
         Byline owner = byline(sidebar_owner["title"]);
         p.channel_id = owner.id;
         p.channel_name = owner.name;
+        owner_avatar = best_image(sidebar_owner["thumbnail"]);
     }
     // Older header layout.
     if (auto header = doc["header"]["playlistHeaderRenderer"]; present(header)) {
@@ -174,6 +176,15 @@ ParseResult<PlaylistPage> parse_playlist(std::string_view body, std::string_view
     if (p.channel_name.empty()) {
         p.channel_id.clear();
         p.channel_name = "Unknown";
+    } else {
+        // Items without a byline (course playlists) are the owner's.
+        for (Video& video : page.videos) {
+            if (!video.channel_id.empty() || video.channel_name != "Unknown") continue;
+            video.channel_id = p.channel_id;
+            video.channel_seed = p.channel_id;
+            video.channel_name = p.channel_name;
+            video.channel_avatar_url = owner_avatar;
+        }
     }
     p.seed = p.id;
     for (const Video& video : page.videos) p.video_ids.push_back(video.id);

@@ -59,6 +59,48 @@ void collect_related(const Node& results, std::vector<Video>& out, int depth) {
     });
 }
 
+// A video published by several channels names them all in its owner line
+// ("A and B") and lists them, each with its channel and avatar, in the dialog
+// that the line opens. The command sits on the owner block, on a run of its
+// title or on a command run of its attributed title.
+struct Collaborator {
+    std::string name;
+    std::string id;
+    std::string avatar_url;
+};
+
+Node collaborator_list(const Node& command) {
+    auto dialog = command["showDialogCommand"]["panelLoadingStrategy"]["inlineContent"]["dialogViewModel"];
+    if (auto items = dialog["customContent"]["listViewModel"]["listItems"]; present(items)) return items;
+    auto sheet = command["showSheetCommand"]["panelLoadingStrategy"]["inlineContent"]["sheetViewModel"];
+    return sheet["content"]["listViewModel"]["listItems"];
+}
+
+std::vector<Collaborator> collaborators(const Node& owner) {
+    std::vector<Node> commands{owner["navigationEndpoint"]};
+    for_each(owner["title"]["runs"], [&](Element run) { commands.push_back(run["navigationEndpoint"]); });
+    for_each(owner["attributedTitle"]["commandRuns"], [&](Element run) {
+        commands.push_back(run["onTap"]["innertubeCommand"]);
+    });
+    std::vector<Collaborator> out;
+    for (const Node& command : commands) {
+        for_each(collaborator_list(command), [&](Element item) {
+            auto model = item["listItemViewModel"];
+            if (!present(model)) return;
+            Collaborator c;
+            c.name = text(model["title"]);
+            for_each(model["title"]["commandRuns"], [&](Element run) {
+                if (c.id.empty()) c.id = std::string(browse_id(wrap(run)));
+            });
+            if (c.id.empty()) c.id = std::string(browse_id(model["rendererContext"]["commandContext"]));
+            c.avatar_url = best_image(model["leadingAccessory"]["avatarViewModel"]["image"]);
+            if (!c.id.empty() || !c.name.empty()) out.push_back(std::move(c));
+        });
+        if (!out.empty()) break;
+    }
+    return out;
+}
+
 Comment renderer_comment(Element r) {
     Comment c;
     c.author = text(r["authorText"]);
@@ -121,6 +163,17 @@ ParseResult<WatchPage> parse_watch(std::string_view body) {
     v.channel_id = channel.id.empty() ? std::string(browse_id(owner)) : channel.id;
     v.channel_name = channel.name;
     v.channel_avatar_url = best_image(owner["thumbnail"]);
+    if (v.channel_id.empty()) {
+        // Several channels: the first one listed stands for the video's channel,
+        // under the owner line as the platform shows it.
+        if (v.channel_name.empty()) v.channel_name = text(owner["attributedTitle"]);
+        auto listed = collaborators(owner);
+        if (!listed.empty()) {
+            v.channel_id = listed.front().id;
+            if (!listed.front().avatar_url.empty()) v.channel_avatar_url = listed.front().avatar_url;
+            if (v.channel_name.empty()) v.channel_name = listed.front().name;
+        }
+    }
     if (auto described = secondary["attributedDescription"]; present(described)) v.description = text(described);
     else v.description = text(secondary["description"]);
 

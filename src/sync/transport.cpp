@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include <fmt/format.h>
+
 #include "sarn/sync/invite.h"
 #include "sarn/sync/packages.h"
 
@@ -48,13 +50,18 @@ std::expected<PullResult, DeviceSyncError> GrayjaySyncTransport::pull(std::strin
 
     PullResult result;
     bool have_subscriptions = false;
+    // Why the loop ended; none when the reply wait ran out.
+    std::optional<DeviceSyncError> ended_by;
     const auto deadline = SyncClock::now() + m_config.timing.reply_wait;
     for (;;) {
         if (SyncClock::now() >= deadline) break;
         // Every read waits at most what is left of the deadline, so a peer that
         // only pings cannot hold the pull open.
         auto message = session->receive_message(deadline);
-        if (!message) break;
+        if (!message) {
+            if (!session->deadline_expired()) ended_by = std::move(message.error());
+            break;
+        }
         if (auto* data = std::get_if<sync_message::Data>(&*message)) {
             if (data->subopcode == static_cast<std::uint8_t>(DataSubopcode::SyncSubscriptions)) {
                 if (auto package = decode_subscriptions_package(data->payload)) {
@@ -68,6 +75,19 @@ std::expected<PullResult, DeviceSyncError> GrayjaySyncTransport::pull(std::strin
             }
         }
         if (have_subscriptions && SyncClock::now() + std::chrono::milliseconds(500) >= deadline) break;
+    }
+    // Once the subscriptions are in, a read failure or the deadline is the
+    // normal end of the pull. Before that, nothing tells a slow or broken peer
+    // from an empty one: the device failed, though what arrived is kept.
+    if (!have_subscriptions) {
+        if (!ended_by) {
+            result.incomplete = DeviceSyncError::transport("timed out waiting for the peer's subscriptions");
+        } else if (ended_by->kind == DeviceSyncErrorKind::Transport) {
+            result.incomplete =
+                DeviceSyncError::transport(fmt::format("the peer's subscriptions did not arrive: {}", ended_by->text));
+        } else {
+            result.incomplete = std::move(ended_by);
+        }
     }
     return result;
 }

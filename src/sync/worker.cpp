@@ -216,6 +216,13 @@ private:
             }
             if (pulled->settings) merged.settings = pulled->settings;
             add_removals(removed, pulled->subscription_removals);
+            if (pulled->incomplete) {
+                // Without the peer's subscriptions (and their removals) a push
+                // could send back what the user removed there: none this pass.
+                set_last_error(id, pulled->incomplete->display());
+                ++failures;
+                continue;
+            }
 
             // Never push back what a peer reported as removed in this pass.
             sync_command::SyncNow push = command;

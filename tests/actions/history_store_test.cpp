@@ -86,6 +86,17 @@ TEST(HistoryStore, FirstDispatchCreatesThePrivateFile) {
   EXPECT_FALSE(no_data_dir.recovery_required());
 }
 
+// A history of three watches written as its change chunks, without the
+// second one: the third depends on a change the file does not hold.
+std::string history_missing_a_change() {
+  auto store = OwnerHistoryStore::in_memory();
+  vorn_ui::bound_dispatch::DispatchState state;
+  for (int i = 1; i <= 3; ++i) EXPECT_TRUE(store.dispatch(state, watch(fmt::format("v{}", i), 100 * i)));
+  const auto changes = store.document().changes();
+  EXPECT_EQ(changes.size(), 3u);
+  return as_string(changes[0]) + as_string(changes[2]);
+}
+
 struct Untrusted {
   const char* name;
   std::function<void(const std::filesystem::path& path, const TempDir& dir)> make;
@@ -109,6 +120,9 @@ TEST(HistoryStore, UntrustedFilesAreLeftAloneAndDisablePersistence) {
        [](const std::filesystem::path& path, const TempDir&) { write_file(path, std::string(4194305, 'x')); },
        "history file exceeds size limit"},
       {"garbage", [&](const std::filesystem::path& path, const TempDir&) { write_file(path, garbage); }, nullptr},
+      {"change missing from its run",
+       [](const std::filesystem::path& path, const TempDir&) { write_file(path, history_missing_a_change()); },
+       "change's deps should already be in the document"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

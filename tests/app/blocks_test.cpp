@@ -304,6 +304,7 @@ TEST(Blocks, VideoMetaLineLeavesOutWhatIsMissing) {
         {0, "   ", ""},
         {0, "", ""},
         {0, " 2 days ago ", "2 days ago"},
+        {0, "\u3000\u00a0", ""},  // Unicode white space too
         {1200, "", "1.2K views"},
         {1200, " 2 days ago", "1.2K views • 2 days ago"},
     };

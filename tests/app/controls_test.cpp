@@ -157,15 +157,15 @@ TEST(ChannelAvatar, DrawsInitialsUntilThePictureArrives) {
     auto fetches = std::make_shared<int>(0);
     auto store = solid_png_store(20, 10, fetches);
     Harness h;
-    Flex root = frame(ChannelAvatar(store, "https://img/a.png", "linus tech tips", 40));
+    Flex root = frame(ChannelAvatar(store, "https://img/a.png", "quiet perimeter radio", 40));
     h.layout(root, 400, 300);
     ChannelAvatar& avatar = only_child<ChannelAvatar>(root);
-    EXPECT_EQ(avatar.initials(), "LT");
+    EXPECT_EQ(avatar.initials(), "QP");
     EXPECT_EQ(avatar.bounds(), (ui::Rect{0, 0, 40, 40}));
     const auto node = avatar.accessibility();
     ASSERT_TRUE(node.has_value());
     EXPECT_EQ(node->role, ui::Role::Image);
-    EXPECT_EQ(node->name, "LT");
+    EXPECT_EQ(node->name, "QP");
 
     EXPECT_TRUE(commands_of<ui::ImageCommand>(h.draw(root)).empty());
     ASSERT_TRUE(sync_until_image(avatar, store, h));

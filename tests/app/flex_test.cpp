@@ -5,6 +5,10 @@
 #include "sarn/app/widgets/flex.h"
 #include "test_widgets.h"
 #include "vorn_ui/offscreen.h"
+#include "vorn_ui/widget/icon_widget.h"
+#include "vorn_ui/widget/scrollable.h"
+#include "vorn_ui/widget/text_input.h"
+#include "vorn_ui/widget/text_widget.h"
 
 namespace sarn::widgets {
 namespace {
@@ -494,10 +498,19 @@ TEST(FlexBuilders, LabelsFollowTheOrderOfLabelAndIntent) {
     EXPECT_FALSE(Flex::row().with_label("Plain").action_label().has_value());
 }
 
-TEST(FlexBuilders, ChildIfDropsTheWidgetWhenTheFlagIsClear) {
-    Flex f = Flex::row().child_if(true, Box(1, 1)).child_if(false, Box(2, 2)).child(Flex::column());
-    EXPECT_EQ(f.children().size(), 2u);
-    EXPECT_EQ(f.children()[1]->type_name(), "Flex");
+TEST(FlexBuilders, ChildTakesAnyWidgetAndChildIfDropsItWhenTheFlagIsClear) {
+    Flex f = Flex::row()
+                 .child_if(true, Box(1, 1))
+                 .child_if(false, Box(2, 2))
+                 .child(Flex::column())
+                 .child(ui::widget::Text("t"))
+                 .child(ui::widget::IconWidget(64, 12))
+                 .child(ui::widget::TextInput::local())
+                 .child(ui::widget::Scrollable::with_child(Flex::column()))
+                 .child(ui::widget::WidgetPtr{});  // nothing to add
+    std::vector<std::string_view> names;
+    for (const auto& c : f.children()) names.push_back(c->type_name());
+    EXPECT_EQ(names, (std::vector<std::string_view>{"Box", "Flex", "Text", "IconWidget", "TextInput", "Scrollable"}));
 }
 
 TEST(FlexBuilders, StyleFollowsTheSettings) {

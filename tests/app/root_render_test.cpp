@@ -65,7 +65,7 @@ TEST(RootRender, EveryPageDrawsInEveryTheme) {
                         if (image.rgba_at(x, y) != background) ++drawn;
                     }
                 }
-                EXPECT_GT(drawn, 5u) << name << " " << t.name << " " << size.width << "@" << size.scale;
+                EXPECT_GT(drawn, 20u) << name << " " << t.name << " " << size.width << "@" << size.scale;
                 h.shoot(fmt::format("{}-{}-{}-{}", name, t.name, size.width, size.scale));
             }
         }

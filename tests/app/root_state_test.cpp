@@ -161,14 +161,15 @@ TEST(RootStartStates, OfflineFramesNeverSubmitRequests) {
 }
 
 // A worker whose thread never reads: the 33rd request finds the queue full.
+// Its body is kept but never run, so its queues stay open; the test lets go
+// of it at its end (the body holds the configuration that would hold it).
+std::vector<std::function<void()>> g_stalled_bodies;
 SarnAppOptions stalled_worker_options() {
     SarnAppOptions options = quiet_options();
     options.fetch_config = [] {
         FetchWorkerConfig config;
-        // The body is kept but never run, so its queues stay open.
-        auto kept = std::make_shared<std::vector<std::function<void()>>>();
-        config.start_thread = [kept](std::function<void()> body) -> std::expected<void, std::string> {
-            kept->push_back(std::move(body));
+        config.start_thread = [](std::function<void()> body) -> std::expected<void, std::string> {
+            g_stalled_bodies.push_back(std::move(body));
             return {};
         };
         return config;
@@ -198,6 +199,7 @@ TEST(RootFetchRequests, FullQueueShowsWhyOnTheRightPage) {
     app.submit_request(FetchRequest::channel("c"));
     ASSERT_EQ(app.library().notices.size(), 1u);
     EXPECT_EQ(app.library().notices.front(), kTooManyRequestsText);
+    g_stalled_bodies.clear();
 }
 
 TEST(RootFetchRequests, AWorkerThatCannotStartSaysSoAndIsTriedAgain) {
@@ -220,6 +222,28 @@ TEST(RootFetchRequests, AWorkerThatCannotStartSaysSoAndIsTriedAgain) {
     EXPECT_FALSE(app.fetch_worker_exists());
     app.submit_request(FetchRequest::search("q"));
     EXPECT_EQ(attempts->load(), 2);
+}
+
+}  // namespace
+}  // namespace sarn
+
+namespace sarn {
+namespace {
+
+// The offline Home says "return Home to load videos": coming back does ask.
+TEST(RootFetchRequests, ReturningToAnEmptyHomeAsksForTheFeed) {
+    RootHarness h(SarnApp::create(stalled_worker_options()).with_offline_empty_state());
+    h.frame();
+    EXPECT_FALSE(h.app().fetch_worker_exists());
+    h.run({intent::Navigate{Route::trending()}});
+    EXPECT_FALSE(h.app().fetch_worker_exists());
+    h.run({intent::GoBack{}});
+    EXPECT_TRUE(h.app().fetch_worker_exists());
+    EXPECT_TRUE(h.app().library().home_loading);
+    // While it loads, going back and forth asks nothing more.
+    h.run({intent::Navigate{Route::trending()}, intent::GoBack{}});
+    EXPECT_TRUE(h.app().library().home_loading);
+    g_stalled_bodies.clear();
 }
 
 }  // namespace

@@ -144,3 +144,69 @@ TEST(RootTree, PlayerViewIsTheSharedPlayers) {
 
 }  // namespace
 }  // namespace sarn
+
+namespace sarn {
+namespace {
+
+// Every route at both widths and scales: the page's scroll container fills
+// the content pane beside the sidebar and below the 66-high top bar; the
+// home grid has the columns that fit 300-wide tracks; the watch player is
+// 16:9 at 0.65 of the window height, capped by the content width.
+TEST(RootTree, EveryRouteFillsTheContentPane) {
+    const Library sample = Library::sample();
+    const std::vector<Route> routes = {
+        Route::home(),  Route::trending(),
+        Route::subscriptions(), Route::queue(),
+        Route::watch(sample.videos.front().id), Route::channel(sample.channels.front().id),
+        Route::playlist("none"), Route::search("rust"),
+        Route::history(), Route::settings(),
+    };
+    struct Size {
+        double width;
+        float scale;
+        double content_x;     // where the page starts (the sidebar's width, or 0)
+        std::size_t columns;  // home cards in the first row
+        double player_width;  // watch page
+    } sizes[] = {
+        // 1280 at scale 1: 1280 − 86 = 1194 wide; 1146 inside the padding: three 300 tracks with 18 gaps.
+        {1280, 1.0f, 86, 3, 1194 > 800 * 0.65 * 16 / 9 ? std::floor(800 * 0.65 * 16 / 9) : 1194},
+        // 560 at scale 1 is compact: no sidebar, one column, the player capped by the width.
+        {560, 1.0f, 0, 1, 560},
+        // Scale 2 below 1760 is compact too; its grid is a single column.
+        {1280, 2.0f, 0, 1, std::floor(800 * 0.65 * 16 / 9)},
+        {560, 2.0f, 0, 1, 560},
+    };
+    for (const auto& size : sizes) {
+        for (const Route& route : routes) {
+            RootHarness h(SarnApp::create(quiet_options()).with_viewport_size(size.width, 800).with_route(route),
+                          size.width, 800, size.scale);
+            h.frame();
+            const std::string where = fmt::format("{} {}@{}", route_scroll_key(route), size.width, size.scale);
+            const auto* scroller = h.app().page_scroller();
+            ASSERT_NE(scroller, nullptr) << where;
+            const vorn_ui::Rect box = scroller->bounds();
+            EXPECT_EQ(box.x0, size.content_x) << where;
+            EXPECT_EQ(box.y0, 66) << where;
+            EXPECT_EQ(box.x1, size.width) << where;
+            EXPECT_EQ(box.y1, 800) << where;
+
+            const auto rows = dump_tree(*h.app().page_tree());
+            if (route.kind == Route::Kind::Home) {
+                const auto cards = test::with_id_prefix(rows, "video_card_");
+                ASSERT_FALSE(cards.empty()) << where;
+                std::size_t first_row = 0;
+                for (const auto& card : cards) first_row += card.rect.y0 == cards.front().rect.y0 ? 1 : 0;
+                EXPECT_EQ(first_row, size.columns) << where;
+            }
+            if (route.kind == Route::Kind::Watch) {
+                const auto player = find_id(rows, "watch_video_surface");
+                ASSERT_TRUE(player.has_value()) << where;
+                EXPECT_NEAR(player->rect.width(), size.player_width, 1.0) << where;
+                EXPECT_NEAR(player->rect.height(), player->rect.width() * 9 / 16, 1.0) << where;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace sarn

@@ -159,6 +159,44 @@ TEST(Document, SaveMatchesOfficialBytes) {
     EXPECT_EQ(loaded->save(), from_hex(official_doc));
 }
 
+// A commit with an empty message and one without a message make the same
+// change (change chunks write both as a zero length, so the hashes agree), but
+// a saved document keeps them apart, as the official package writes them.
+TEST(Document, EmptyMessageIsKeptApartFromNoMessage) {
+    // The official package's saves of {a: 1} committed at 5 by actor aa, with
+    // the message "" and without one.
+    const auto official_empty = from_hex(
+        "856f4a8354cde95500630101aa01cdbe9afb8bb9c9da69295f6fa7ed0e50b1599d938d28ad12cb27aee8aa830ca507010203021302"
+        "23023502400256020815032102230234014202560257018001027f007f017f017f057f007f007f077f01617f007f01017f017f1401"
+        "7f0000");
+    const auto official_none = from_hex(
+        "856f4a83ac8821f4005f0101aa01cdbe9afb8bb9c9da69295f6fa7ed0e50b1599d938d28ad12cb27aee8aa830ca506010203021302"
+        "2302400256020815032102230234014202560257018001027f007f017f017f057f007f077f01617f007f01017f017f14017f0000");
+    auto commit_with = [](std::optional<std::string> message) {
+        Document doc(actor("aa"));
+        EXPECT_TRUE(doc.put(ObjId::root(), "a", Value::int64(1)));
+        doc.commit({.message = std::move(message), .time = 5});
+        return doc;
+    };
+    Document empty = commit_with("");
+    Document none = commit_with(std::nullopt);
+    EXPECT_EQ(empty.save(), official_empty);
+    EXPECT_EQ(none.save(), official_none);
+    EXPECT_EQ(empty.heads(), none.heads());
+    EXPECT_EQ(empty.changes(), none.changes());
+
+    for (const auto* bytes : {&official_empty, &official_none}) {
+        auto loaded = Document::load(*bytes);
+        ASSERT_TRUE(loaded) << loaded.error().message;
+        EXPECT_EQ(loaded->save(), *bytes) << "a load and save keeps the message as it was";
+    }
+    // From change chunks the two cannot be told apart: no message, as in the
+    // official package.
+    auto from_changes = Document::load(empty.changes().front());
+    ASSERT_TRUE(from_changes);
+    EXPECT_EQ(from_changes->save(), official_none);
+}
+
 // Like the official writer, a put of the value a key already holds writes
 // nothing: a counter compares by its current value (increments included),
 // floats by number (-0 equals 0), and other types never equal each other.

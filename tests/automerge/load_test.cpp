@@ -135,28 +135,6 @@ TEST(LoadBadInput, HostileChunksAreRefused) {
     }
 }
 
-TEST(LoadBadInput, ChangesWithMissingDependenciesWaitAndLoseNothing) {
-    auto all = automerge_test::read_file(automerge_test::source_dir() / "fixtures" / "overwrites.changes");
-    // Drop the first change chunk: the rest waits for it.
-    auto full = Document::load(all);
-    ASSERT_TRUE(full);
-    std::size_t first_len = 0;
-    {
-        Reader r(all);
-        (void)r.take(9);
-        first_len = 9 + uleb_size(*r.uleb());
-        Reader again(all);
-        (void)again.take(9);
-        first_len += *again.uleb();
-    }
-    auto partial = Document::load(std::span(all).subspan(first_len));
-    ASSERT_TRUE(partial);
-    EXPECT_EQ(partial->change_count(), 0u);
-    ASSERT_TRUE(partial->apply(std::span(all).subspan(0, first_len)));
-    EXPECT_EQ(partial->heads(), full->heads());
-    EXPECT_EQ(partial->save(), full->save());
-}
-
 // Splits concatenated chunks.
 std::vector<Bytes> split_chunks(const Bytes& all) {
     std::vector<Bytes> out;
@@ -169,6 +147,95 @@ std::vector<Bytes> split_chunks(const Bytes& all) {
         at += size;
     }
     return out;
+}
+
+Bytes joined(const std::vector<Bytes>& chunks, std::initializer_list<std::size_t> which) {
+    Bytes out;
+    for (std::size_t i : which) out.insert(out.end(), chunks[i].begin(), chunks[i].end());
+    return out;
+}
+
+// Loading bytes that hold a change without the changes it depends on would
+// leave that change out of every later save: the load is refused instead.
+// Applied to a document, the same bytes wait for what they lack.
+TEST(LoadBadInput, ChangesWithMissingDependenciesAreRefusedByLoadAndWaitInApply) {
+    const auto all = automerge_test::read_file(automerge_test::source_dir() / "fixtures" / "overwrites.changes");
+    const auto chunks = split_chunks(all);
+    ASSERT_GE(chunks.size(), 3u);
+    auto full = Document::load(joined(chunks, {0, 1, 2}));
+    ASSERT_TRUE(full);
+
+    const struct {
+        const char* name;
+        Bytes bytes;
+    } refused[] = {
+        {"first change missing", joined(chunks, {1, 2})},
+        {"a change missing inside the run", joined(chunks, {0, 2})},
+        {"only a later change", joined(chunks, {2})},
+        {"a document chunk, then a change whose parent is absent", [&] {
+             auto first = Document::load(chunks[0]);
+             Bytes out = first->save();
+             out.insert(out.end(), chunks[2].begin(), chunks[2].end());
+             return out;
+         }()},
+    };
+    for (const auto& row : refused) {
+        SCOPED_TRACE(row.name);
+        auto loaded = Document::load(row.bytes);
+        ASSERT_FALSE(loaded);
+        EXPECT_EQ(loaded.error().kind, ErrorKind::missing_dependency);
+        EXPECT_EQ(loaded.error().message, "change's deps should already be in the document");
+    }
+
+    // Out of order but complete: loads whole.
+    auto shuffled = Document::load(joined(chunks, {2, 1, 0}));
+    ASSERT_TRUE(shuffled) << shuffled.error().message;
+    EXPECT_EQ(shuffled->save(), full->save());
+
+    Document waiting;
+    ASSERT_TRUE(waiting.apply(joined(chunks, {1, 2})));
+    EXPECT_EQ(waiting.change_count(), 0u);
+    EXPECT_EQ(waiting.waiting_change_count(), 2u);
+    ASSERT_TRUE(waiting.apply(chunks[0]));
+    EXPECT_EQ(waiting.waiting_change_count(), 0u);
+    EXPECT_EQ(waiting.heads(), full->heads());
+    EXPECT_EQ(waiting.save(), full->save());
+}
+
+// A change that waited for its dependency and then turns out invalid refuses
+// the load, as it would have in order, rather than being dropped. Here two
+// forks under one actor each write that actor's first change; the second of
+// them to be applied has a sequence number out of order.
+TEST(LoadBadInput, WaitingChangeThatTurnsOutInvalidRefusesTheLoad) {
+    using automerge::ActorId;
+    using automerge::ObjId;
+    using automerge::Value;
+    Document base(*ActorId::from_hex("aa"));
+    ASSERT_TRUE(base.put(ObjId::root(), "x", Value::int64(1)));
+    base.commit({.message = {}, .time = 1});
+    Document one = base.fork(*ActorId::from_hex("cc"));
+    Document two = base.fork(*ActorId::from_hex("cc"));
+    ASSERT_TRUE(one.put(ObjId::root(), "y", Value::int64(1)));
+    one.commit({.message = {}, .time = 2});
+    ASSERT_TRUE(two.put(ObjId::root(), "y", Value::int64(2)));
+    two.commit({.message = {}, .time = 2});
+    const auto first = base.changes();
+    const auto from_one = one.changes(base.heads());
+    const auto from_two = two.changes(base.heads());
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(from_one.size(), 1u);
+    ASSERT_EQ(from_two.size(), 1u);
+
+    Bytes bytes;
+    for (const auto* c : {&from_one[0], &from_two[0], &first[0]}) bytes.insert(bytes.end(), c->begin(), c->end());
+    auto loaded = Document::load(bytes);
+    ASSERT_FALSE(loaded);
+    EXPECT_EQ(loaded.error().message, "change sequence number out of order");
+    // Applied to a document, the same bytes are refused whole.
+    Document target;
+    EXPECT_FALSE(target.apply(bytes));
+    EXPECT_EQ(target.change_count(), 0u);
+    EXPECT_EQ(target.waiting_change_count(), 0u);
 }
 
 // A document chunk followed by change chunks, some already in the document,

@@ -48,6 +48,24 @@ TEST_F(LiveOfficial, OfficialDocumentsLoadInOursAndReplayToTheSameBytes) {
     EXPECT_GE(replayed, 8);
 }
 
+// Commits with an empty message, without one and with a text, and a merge of
+// another replica's empty-message change: our saves equal the official ones.
+TEST_F(LiveOfficial, EmptyMessagesAreSavedAsTheOfficialPackageSavesThem) {
+    const auto scenarios = source_dir() / "scenarios" / "messages.json";
+    auto built = node("build '" + scenarios.string() + "' '" + (work / "official").string() + "'");
+    ASSERT_EQ(built.status, 0) << built.output;
+    int replayed = 0;
+    check_replay(scenarios, work / "official", replayed);
+    EXPECT_EQ(replayed, 2);
+    for (const char* name : {"message_empty", "message_merged"}) {
+        SCOPED_TRACE(name);
+        const auto saved = read_file(work / "official" / (std::string(name) + ".automerge"));
+        auto loaded = automerge::Document::load(saved);
+        ASSERT_TRUE(loaded) << loaded.error().message;
+        expect_same_document(loaded->save(), saved, "official document written back");
+    }
+}
+
 TEST_F(LiveOfficial, OurDocumentsLoadInTheOfficialPackage) {
     fs::create_directories(work / "ours");
     auto keep = [&](const std::string& name, automerge::Document& doc) {

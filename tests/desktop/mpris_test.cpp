@@ -62,6 +62,9 @@ TEST_F(MprisTest, PublishesPlayerAndMetadataToOtherProcesses) {
     EXPECT_NE(get_property(name, "org.mpris.MediaPlayer2", "Identity").find("'Vorn Test'"), std::string::npos);
     EXPECT_NE(get_property(name, "org.mpris.MediaPlayer2.Player", "PlaybackStatus").find("'Stopped'"),
               std::string::npos);
+    // Nothing claims track navigation until the owner publishes it.
+    EXPECT_NE(get_property(name, "org.mpris.MediaPlayer2.Player", "CanGoNext").find("false"), std::string::npos);
+    EXPECT_NE(get_property(name, "org.mpris.MediaPlayer2.Player", "CanGoPrevious").find("false"), std::string::npos);
 
     (*service)->publish_now_playing(NowPlaying{.track_id = "",
                                                .title = "Big Buck Bunny",
@@ -182,14 +185,30 @@ TEST_F(MprisTest, MediaKeysReachThePlayerThroughTheBus) {
     EXPECT_NE(get_property(name, "org.mpris.MediaPlayer2.Player", "PlaybackStatus").find("'Paused'"),
               std::string::npos);
 
+    // Paused, the position stays where the pause left it; the seek moves it
+    // by exactly the offset.
+    const std::uint64_t paused_at = player.position_ms();
     call(name, "org.mpris.MediaPlayer2.Player.SetPosition",
          "/org/vorn/track/t0 1000000");  // another track: ignored
     call(name, "org.mpris.MediaPlayer2.Player.Seek", "30000000");
     player.pump_media_controls();
-    EXPECT_GE(player.position_ms(), 30'000u);
-    EXPECT_LT(player.position_ms(), 32'000u);
+    EXPECT_EQ(player.position_ms(), paused_at + 30'000u);
 
+    // No track navigation until the owner says it handles it: the desktop is
+    // told so, and its Next and Previous calls go nowhere.
+    EXPECT_NE(get_property(name, "org.mpris.MediaPlayer2.Player", "CanGoNext").find("false"), std::string::npos);
+    EXPECT_NE(get_property(name, "org.mpris.MediaPlayer2.Player", "CanGoPrevious").find("false"), std::string::npos);
     call(name, "org.mpris.MediaPlayer2.Player.Next");
+    call(name, "org.mpris.MediaPlayer2.Player.Previous");
+    player.pump_media_controls();
+    EXPECT_TRUE(player.take_commands().empty());
+
+    player.set_track_navigation({.next = true, .previous = false});
+    player.pump_media_controls();
+    EXPECT_NE(get_property(name, "org.mpris.MediaPlayer2.Player", "CanGoNext").find("true"), std::string::npos);
+    EXPECT_NE(get_property(name, "org.mpris.MediaPlayer2.Player", "CanGoPrevious").find("false"), std::string::npos);
+    call(name, "org.mpris.MediaPlayer2.Player.Next");
+    call(name, "org.mpris.MediaPlayer2.Player.Previous");
     player.pump_media_controls();
     const auto cmds = player.take_commands();
     ASSERT_EQ(cmds.size(), 1u);

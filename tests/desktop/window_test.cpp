@@ -235,13 +235,16 @@ TEST(Launch, OpensDrawsWakesTakesInputAndQuits) {
         wait_until([&] { return (win = x.find_window(kTitle)).has_value(); }, 5s);
         found.window = win.has_value();
         if (found.first_frame && win) {
-            std::this_thread::sleep_for(100ms);  // let the server show the frame
-            if (auto s = x.screenshot(*win)) {
-                found.halves = s->w == 400 && s->h == 300 && near(s->at(50, 150), 0xE6281E) &&
-                               near(s->at(350, 150), 0x1428DC) && near(s->at(30, 30), 0xE6281E) &&
-                               near(s->at(199, 299), 0xE6281E) && near(s->at(200, 0), 0x1428DC);
-                if (!found.halves) found.note = "first shot: " + std::to_string(s->w) + "x" + std::to_string(s->h);
-            }
+            // The server shows a frame a moment after it is drawn (longer on a
+            // loaded machine): look until it does.
+            found.halves = wait_until([&] {
+                auto s = x.screenshot(*win);
+                if (!s) return false;
+                found.note = "first shot: " + std::to_string(s->w) + "x" + std::to_string(s->h);
+                return s->w == 400 && s->h == 300 && near(s->at(50, 150), 0xE6281E) &&
+                       near(s->at(350, 150), 0x1428DC) && near(s->at(30, 30), 0xE6281E) &&
+                       near(s->at(199, 299), 0xE6281E) && near(s->at(200, 0), 0x1428DC);
+            });
             // Nothing asks for frames now: once the window system's own start-up events
             // are through, the loop sleeps.
             for (int settle = 0; settle < 10; ++settle) {
@@ -256,8 +259,10 @@ TEST(Launch, OpensDrawsWakesTakesInputAndQuits) {
             shared.mark = true;
             vorn_ui::wake::wake_loop();
             found.woke = wait_until([&] { return shared.draws.load() >= 2; }, 5s);
-            std::this_thread::sleep_for(100ms);
-            if (auto s = x.screenshot(*win)) found.green = near(s->at(30, 30), 0x1EC83C) && near(s->at(350, 150), 0x1428DC);
+            found.green = wait_until([&] {
+                auto s = x.screenshot(*win);
+                return s && near(s->at(30, 30), 0x1EC83C) && near(s->at(350, 150), 0x1428DC);
+            });
             // Real input through the X server.
             x.click(*win, 120, 90);
             found.clicked = wait_until([&] { return shared.presses.load() == 1; }, 5s) &&

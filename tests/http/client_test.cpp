@@ -21,7 +21,9 @@ using sarn::http::ErrorKind;
 using sarn::http::OverLimit;
 using sarn::http::Request;
 
-Client make_client(std::chrono::milliseconds timeout = 2000ms, std::size_t limit = sarn::http::kDefaultBodyLimit) {
+// Generous by default: a loaded machine may take seconds to answer. Tests of
+// time-outs give their own short ones.
+Client make_client(std::chrono::milliseconds timeout = 60s, std::size_t limit = sarn::http::kDefaultBodyLimit) {
     auto client = Client::create(ClientOptions{"sarn-test/1", timeout, limit, 10});
     EXPECT_TRUE(client.has_value());
     return std::move(*client);
@@ -117,7 +119,7 @@ TEST_F(HttpClientTest, StatusIsReportedAndCheckedNotTreatedAsTransportFailure) {
 }
 
 TEST_F(HttpClientTest, BodyPastTheCapFailsOrIsTruncatedOnRequest) {
-    Client client = make_client(2000ms, 1000);
+    Client client = make_client(60s, 1000);
     for (const char* path : {"/big", "/big-chunked"}) {
         auto failed = client.get(server.base_url() + path);
         ASSERT_FALSE(failed.has_value()) << path;
@@ -145,22 +147,24 @@ TEST_F(HttpClientTest, BodyPastTheCapFailsOrIsTruncatedOnRequest) {
 
 TEST_F(HttpClientTest, SlowAnswersAndStalledBodiesTimeOut) {
     Client client = make_client(300ms);
+    // Both answers take two seconds: a time-out (not an answer) shows that the
+    // client gave up first.
     for (const char* path : {"/slow", "/stall"}) {
-        const auto start = std::chrono::steady_clock::now();
         auto response = client.get(server.base_url() + path);
-        const auto took = std::chrono::steady_clock::now() - start;
         ASSERT_FALSE(response.has_value()) << path;
         EXPECT_EQ(response.error().kind, ErrorKind::Timeout) << path << ": " << response.error().message;
-        EXPECT_LT(took, 3s) << path;
     }
-    // The same client still works afterwards.
-    EXPECT_TRUE(client.get(server.base_url() + "/echo").has_value());
+    // The same client still works afterwards (given time enough to answer).
+    Request echo;
+    echo.url = server.base_url() + "/echo";
+    echo.timeout = 60s;
+    EXPECT_TRUE(client.send(echo).has_value());
 
     // A request's own time-out overrides the client's, both ways.
     Client patient = make_client(100ms);
     Request request;
     request.url = server.base_url() + "/slow";
-    request.timeout = 5000ms;
+    request.timeout = 60s;
     auto late = patient.send(request);
     ASSERT_TRUE(late.has_value()) << late.error().message;
     EXPECT_EQ(late->body, "late");

@@ -28,11 +28,51 @@ TEST(DisplayText, Counts) {
         {"1\xC2\xA0" "234 views", 1234},
         {"5 months ago", 5},  // "m" starting a word is no scale
         {"49 videos", 49},
-        {"No views", std::nullopt},
+        {"No views", 0},
+        {"No subscribers", 0},
+        {"Nothing here", std::nullopt},
+        {"No", std::nullopt},
         {"", std::nullopt},
         {"Like", std::nullopt},
         {"99999999999999999999999 views", UINT64_MAX},
         {"99999999999999999999999B views", UINT64_MAX},
+    };
+    for (const auto& c : kCases) EXPECT_EQ(parse_count(c.text), c.count) << c.text;
+}
+
+// Every count form of the British and the American English interfaces.
+TEST(DisplayText, CountsOfBothEnglishInterfaces) {
+    struct Case {
+        const char* text;
+        std::optional<std::uint64_t> count;
+    };
+    static const Case kCases[] = {
+        // British English
+        {"2.3bn views", 2'300'000'000},
+        {"2bn views", 2'000'000'000},
+        {"12.4bn views", 12'400'000'000},
+        {"1.2M views", 1'200'000},
+        {"12M views", 12'000'000},
+        {"3.4K views", 3'400},
+        {"856K subscribers", 856'000},
+        // American English
+        {"2.3B views", 2'300'000'000},
+        {"2B views", 2'000'000'000},
+        {"1.2M subscribers", 1'200'000},
+        {"15M views", 15'000'000},
+        {"9.9K views", 9'900},
+        {"10K views", 10'000},
+        // Either
+        {"No views", 0},
+        {"1 view", 1},
+        {"0 views", 0},
+        {"999 views", 999},
+        {"1,234 views", 1'234},
+        {"1,234,567 views", 1'234'567},
+        {"12,345,678,901 views", 12'345'678'901},
+        {"1,234,567 watching", 1'234'567},
+        {"2bn", 2'000'000'000},
+        {"4.5k", 4'500},
     };
     for (const auto& c : kCases) EXPECT_EQ(parse_count(c.text), c.count) << c.text;
 }

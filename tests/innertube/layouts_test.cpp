@@ -97,6 +97,22 @@ TEST(WatchLayouts, OlderRenderersAndNestedRelated) {
     EXPECT_EQ(page->related[1].duration, 0u);
 }
 
+// A video of two collaborating channels: its owner block has no plain title,
+// only the owner line and the dialog listing both channels. The first listed
+// channel stands for the video's channel.
+TEST(WatchLayouts, CollaboratorsGiveTheFirstChannelUnderTheOwnerLine) {
+    auto page = parse_watch(fixture("watch-collaborators.json"));
+    ASSERT_TRUE(page.has_value()) << page.error();
+    const Video& v = page->video;
+    EXPECT_EQ(v.id, "watchCollab1");
+    EXPECT_EQ(v.channel_name, "Ada Makes and Bo Builds");
+    EXPECT_EQ(v.channel_id, "UCada000000000000000001");
+    EXPECT_EQ(v.channel_seed, "UCada000000000000000001");
+    EXPECT_EQ(v.channel_avatar_url, "https://yt3.example/ada176");
+    EXPECT_EQ(v.views, 2048u);
+    EXPECT_EQ(v.description, "Both of us");
+}
+
 TEST(CommentLayouts, CommentRendererLayout) {
     auto comments = parse_comments(fixture("comments-renderer.json"));
     ASSERT_TRUE(comments.has_value()) << comments.error();
@@ -147,7 +163,44 @@ TEST(PlaylistLayouts, OlderHeaderWithoutThumbnailsTakesTheFirstVideos) {
     EXPECT_EQ(page->videos[0].duration, 61u);
     EXPECT_EQ(page->videos[0].views, 12u);
     EXPECT_EQ(page->videos[0].published, "5 days ago");
-    EXPECT_EQ(page->videos[1].channel_name, "Unknown");
+    // The items carry no byline: they are the playlist owner's.
+    for (const Video& video : page->videos) {
+        EXPECT_EQ(video.channel_name, "Curator") << video.id;
+        EXPECT_EQ(video.channel_id, "UCcurator000000000000001") << video.id;
+        EXPECT_EQ(video.channel_seed, "UCcurator000000000000001") << video.id;
+    }
+}
+
+// A course playlist: lessons without a byline get the owner's channel and
+// avatar; a lesson that names its own channel keeps it.
+TEST(PlaylistLayouts, ItemsWithoutBylineBelongToThePlaylistOwner) {
+    auto page = parse_playlist(fixture("playlist-course.json"), "VLPLcourse0000000000000001");
+    ASSERT_TRUE(page.has_value()) << page.error();
+    EXPECT_EQ(page->playlist.id, "PLcourse0000000000000001");
+    EXPECT_EQ(page->playlist.channel_id, "UCwool0000000000000000001");
+    EXPECT_EQ(page->playlist.channel_name, "Wool School");
+    EXPECT_EQ(page->playlist.video_count, 3u);
+    ASSERT_EQ(page->videos.size(), 3u);
+    struct Row {
+        const char* id;
+        const char* channel_id;
+        const char* channel_name;
+        const char* avatar;
+    };
+    static const Row kRows[] = {
+        {"lesson00001", "UCwool0000000000000000001", "Wool School", "https://yt3.example/wool48"},
+        {"lesson00002", "UCguest000000000000000001", "Guest Knitter", ""},
+        {"lesson00003", "UCwool0000000000000000001", "Wool School", "https://yt3.example/wool48"},
+    };
+    for (std::size_t i = 0; i < std::size(kRows); ++i) {
+        const Video& video = page->videos[i];
+        SCOPED_TRACE(kRows[i].id);
+        EXPECT_EQ(video.id, kRows[i].id);
+        EXPECT_EQ(video.channel_id, kRows[i].channel_id);
+        EXPECT_EQ(video.channel_seed, kRows[i].channel_id);
+        EXPECT_EQ(video.channel_name, kRows[i].channel_name);
+        EXPECT_EQ(video.channel_avatar_url, kRows[i].avatar);
+    }
 }
 
 TEST(ResolveLayouts, HandleAddressToChannelId) {

@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <map>
+#include <thread>
+
+#include <fmt/format.h>
 
 #include "test_dir.h"
 
@@ -98,6 +102,122 @@ TEST(Persist, CorruptOrUntrustedFilesAreKeptAndReported) {
   EXPECT_EQ(read_file(dir / "corrupt"), garbage);
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "link"));
   EXPECT_EQ(read_file(dir / "real"), "x");
+}
+
+void put_key(automerge::Document& doc, std::string_view key, bool value) {
+  ASSERT_TRUE(doc.put(automerge::ObjId::root(), key, automerge::Value::boolean(value)));
+  doc.commit();
+}
+
+// Every key of the root map with its winning boolean value.
+std::map<std::string, bool> flags(const automerge::Document& doc) {
+  std::map<std::string, bool> out;
+  const auto keys = doc.keys(automerge::ObjId::root());
+  if (!keys) return out;
+  for (const auto& key : *keys) {
+    auto item = doc.get(automerge::ObjId::root(), key).value();
+    if (item && item->value.as_bool()) out[key] = *item->value.as_bool();
+  }
+  return out;
+}
+
+std::map<std::string, bool> flags_on_disk(const std::filesystem::path& path) {
+  auto loaded = automerge::Document::load(read_file(path));
+  EXPECT_TRUE(loaded) << loaded.error().message;
+  return loaded ? flags(*loaded) : std::map<std::string, bool>{};
+}
+
+// Two running instances on one data folder: each save merges what the other
+// saved, so a change made in one survives the other's next save, the file
+// always loads, and each instance ends up seeing the other's changes.
+TEST(Persist, TwoStoresOnOneFileKeepEachOthersChanges) {
+  TempDir dir;
+  const auto path = dir / "data/vorn/app/shared.automerge";
+  auto first = DocumentStore::open_at(path);
+  auto second = DocumentStore::open_at(path);
+  std::map<std::string, bool> expected;
+  const struct {
+    DocumentStore* store;
+    const char* key;
+    bool value;
+  } steps[] = {
+      {&first, "liked:a", true},  {&second, "liked:b", true}, {&first, "liked:c", true},
+      {&second, "liked:a", false}, {&second, "queued:d", true}, {&first, "liked:e", true},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.key);
+    put_key(step.store->document(), step.key, step.value);
+    ASSERT_TRUE(step.store->save_if_changed());
+    expected[step.key] = step.value;
+    EXPECT_EQ(flags_on_disk(path), expected);
+    EXPECT_EQ(mode_of(path), 0600u);
+  }
+  EXPECT_EQ(flags(first.document()), expected) << "the first saw every save of the second before its last";
+  // The second learns the first's last change at its next save.
+  put_key(second.document(), "liked:f", true);
+  ASSERT_TRUE(second.save_if_changed());
+  expected["liked:f"] = true;
+  EXPECT_EQ(flags(second.document()), expected);
+  EXPECT_EQ(flags(DocumentStore::open_at(path).document()), expected);
+}
+
+// Two instances saving at the same time from two threads: every change of
+// both reaches the file.
+TEST(Persist, ConcurrentSavesOfTwoStoresLoseNothing) {
+  TempDir dir;
+  const auto path = dir / "shared.automerge";
+  constexpr int kChanges = 40;
+  auto writer = [&](const char* prefix) {
+    auto store = DocumentStore::open_at(path);
+    for (int i = 0; i < kChanges; ++i) {
+      put_key(store.document(), fmt::format("{}{}", prefix, i), true);
+      auto saved = store.save_if_changed();
+      EXPECT_TRUE(saved) << saved.error().message;
+    }
+  };
+  std::thread a(writer, "a");
+  std::thread b(writer, "b");
+  a.join();
+  b.join();
+  const auto on_disk = flags_on_disk(path);
+  EXPECT_EQ(on_disk.size(), 2u * kChanges);
+}
+
+// A file that another program broke (or that no longer loads) between two
+// saves is never replaced; our change waits in memory and lands once the
+// file loads again.
+TEST(Persist, AFileThatStopsLoadingIsKeptAndOurChangesWait) {
+  TempDir dir;
+  const auto path = dir / "shared.automerge";
+  auto store = DocumentStore::open_at(path);
+  put_key(store.document(), "kept", true);
+  ASSERT_TRUE(store.save_if_changed());
+  const std::string good = read_file(path);
+
+  const std::string garbage = "\x85o\x4a\x83 no longer a document";
+  // The change chunks of another history whose first change is missing.
+  automerge::Document other;
+  put_key(other, "x", true);
+  put_key(other, "y", true);
+  const auto chunks = other.changes();
+  const std::string missing_dependency(chunks[1].begin(), chunks[1].end());
+  for (const std::string* broken : {&garbage, &missing_dependency}) {
+    write_file(path, *broken);
+    put_key(store.document(), "waiting", true);
+    auto saved = store.save_if_changed();
+    ASSERT_FALSE(saved);
+    EXPECT_NE(saved.error().message.find("does not load; it is kept"), std::string::npos) << saved.error().message;
+    EXPECT_EQ(read_file(path), *broken);
+  }
+  write_file(path, good);
+  ASSERT_TRUE(store.save_if_changed());
+  EXPECT_EQ(flags_on_disk(path), (std::map<std::string, bool>{{"kept", true}, {"waiting", true}}));
+
+  // A file removed by hand is written afresh from what we hold.
+  std::filesystem::remove(path);
+  put_key(store.document(), "again", true);
+  ASSERT_TRUE(store.save_if_changed());
+  EXPECT_EQ(flags_on_disk(path), (std::map<std::string, bool>{{"again", true}, {"kept", true}, {"waiting", true}}));
 }
 
 TEST(Persist, OpenUsesTheLocalDataDirectory) {

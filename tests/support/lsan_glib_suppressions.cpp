@@ -1,6 +1,6 @@
-// GLib, GStreamer, fontconfig and the X11 libraries keep process-wide tables (type system, plugin
-// registry, thread pools, font configuration) that they never free; the leak checker
-// is told to look past them.
+// GLib, GStreamer, the font and text libraries and the X11 libraries keep process-wide
+// tables (type system, plugin registry, thread pools, font lists, shaping plans) that
+// they never free; the leak checker is told to look past them.
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libglib-2.0.so\n"
            "leak:libgobject-2.0.so\n"
@@ -10,6 +10,10 @@ extern "C" const char* __lsan_default_suppressions() {
            "leak:libfontconfig.so\n"
            "leak:libpango-1.0.so\n"
            "leak:libpangoft2-1.0.so\n"
+           "leak:libpangocairo-1.0.so\n"
+           "leak:libharfbuzz.so\n"
+           "leak:libfreetype.so\n"
+           "leak:libcairo.so\n"
            "leak:libX11.so\n"
            "leak:libXext.so\n"
            "leak:libXcursor.so\n"

@@ -59,8 +59,9 @@ public:
         if (m_out >= 0) ::close(m_out);
     }
 
-    // The next JSON line, or nothing within the time-out.
-    std::optional<nlohmann::json> next(std::chrono::milliseconds timeout = 10s) {
+    // The next JSON line, or nothing within the time-out (generous: node can
+    // take long to start on a loaded machine).
+    std::optional<nlohmann::json> next(std::chrono::milliseconds timeout = 60s) {
         const auto give_up = std::chrono::steady_clock::now() + timeout;
         for (;;) {
             if (auto nl = m_buffer.find('\n'); nl != std::string::npos) {

@@ -209,7 +209,7 @@ std::optional<ChangeHash> Document::Impl::commit(const CommitOptions& options) {
                      std::chrono::system_clock::now().time_since_epoch())
                      .count();
     }
-    if (options.message && !options.message->empty()) c.message = options.message;
+    c.message = options.message;
     std::vector<std::uint32_t> deps = heads;
     // The official writer also names this actor's previous change, even when
     // a head already covers it; the change hash depends on it.
@@ -445,7 +445,7 @@ std::expected<void, Error> Document::Impl::apply_parsed(ParsedChange pc) {
     return {};
 }
 
-void Document::Impl::drain_queue() {
+std::expected<void, Error> Document::Impl::drain_queue() {
     bool progress = true;
     while (progress && !queue.empty()) {
         progress = false;
@@ -455,12 +455,14 @@ void Document::Impl::drain_queue() {
             if (!ready) continue;
             ParsedChange pc = std::move(queue[i]);
             queue.erase(queue.begin() + static_cast<std::ptrdiff_t>(i));
-            // A queued change that turns out invalid is dropped.
-            (void)apply_parsed(std::move(pc));
+            // A queued change that turns out invalid refuses the whole input,
+            // as it would have had it arrived in order.
+            if (auto ok = apply_parsed(std::move(pc)); !ok) return ok;
             progress = true;
             break;
         }
     }
+    return {};
 }
 
 // ---- Document ---------------------------------------------------------------------
@@ -478,6 +480,12 @@ std::expected<Document, Error> Document::load(std::span<const std::uint8_t> byte
     auto impl = std::make_unique<Impl>();
     auto r = impl->apply_chunks(bytes, limits);
     if (!r) return std::unexpected(r.error());
+    // A change left waiting would be dropped by the next save: refuse the
+    // bytes rather than lose it.
+    if (!impl->queue.empty()) {
+        return std::unexpected(
+            Error{ErrorKind::missing_dependency, "change's deps should already be in the document"});
+    }
     return Document(std::move(impl));
 }
 
@@ -692,9 +700,19 @@ std::expected<void, Error> Document::merge(Document& other) {
     LoadLimits unlimited;
     unlimited.max_ops = SIZE_MAX;
     unlimited.max_inflated_bytes = SIZE_MAX;
-    return apply(all, unlimited);
+    if (auto applied = apply(all, unlimited); !applied) return applied;
+    // Change chunks write an empty message as none; the merged changes keep
+    // the messages they had, as the official merge keeps them.
+    for (const detail::Change& theirs : other.m_impl->changes) {
+        if (!theirs.message || !theirs.message->empty()) continue;
+        auto found = m_impl->change_index.find(theirs.hash);
+        if (found != m_impl->change_index.end()) m_impl->changes[found->second].message = theirs.message;
+    }
+    return {};
 }
 
 std::size_t Document::change_count() const { return m_impl->changes.size(); }
+
+std::size_t Document::waiting_change_count() const { return m_impl->queue.size(); }
 
 }  // namespace automerge

@@ -229,7 +229,9 @@ struct Document::Impl {
     // applying changes
     std::expected<void, Error> apply_parsed(detail::ParsedChange change);
     std::expected<void, Error> apply_chunks(detail::ByteSpan bytes, const LoadLimits& limits);
-    void drain_queue();
+    // Applies every queued change whose dependencies are present; the first
+    // one refused ends the drain with its error.
+    std::expected<void, Error> drain_queue();
     void insert_into_object(std::uint32_t op_index);
     void add_succ(std::uint32_t pred_op, const detail::Op& op);
     std::optional<std::uint32_t> find_op_in(const detail::Object& obj, const detail::Op& op, OpId target) const;

@@ -826,7 +826,7 @@ std::expected<void, Error> Document::Impl::load_document(ByteSpan body, const Lo
             c.seq = static_cast<std::uint64_t>(s);
             c.max_op = static_cast<std::uint64_t>(m);
             c.time = t.value_or(0);
-            if (msg && !msg->empty()) c.message = std::move(msg);
+            c.message = std::move(msg);
             std::uint64_t ndeps = nd.value_or(0);
             if (ndeps > dep_budget) return std::unexpected(too_large("too many dependencies"));
             dep_budget -= ndeps;
@@ -1079,8 +1079,7 @@ std::expected<void, Error> Document::Impl::apply_chunks(ByteSpan bytes, const Lo
             return std::unexpected(Error{ErrorKind::unsupported, "unknown chunk type"});
         }
     }
-    drain_queue();
-    return {};
+    return drain_queue();
 }
 
 }  // namespace automerge

@@ -15,11 +15,15 @@ void SarnApp::navigate(const Route& route) {
 }
 
 void SarnApp::refresh_home_on_return() {
-    if (!m_live || !m_home_requested || m_library.route.kind != Route::Kind::Home) return;
+    // An empty Home that is not loading says "return Home to load videos":
+    // coming back to it asks for the feed, live or not (an offline start asks
+    // the worker for the first time here).
+    if (m_library.route.kind != Route::Kind::Home) return;
     if (!m_library.videos.empty() || m_library.home_loading) return;
+    if (m_live && !m_home_requested) return;  // the first frame asks
     m_library.home_loading = true;
     m_library.home_error.reset();
-    request_when_live(FetchRequest::home_feed());
+    submit_request(FetchRequest::home_feed());
 }
 
 }  // namespace sarn

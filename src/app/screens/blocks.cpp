@@ -7,6 +7,7 @@
 #include "sarn/app/action_tree.h"
 #include "sarn/app/format.h"
 #include "sarn/app/widgets/large_video_meta.h"
+#include "sarn/model/text.h"
 #include "vorn_ui/format.h"
 #include "vorn_ui/widget/icon_widget.h"
 
@@ -246,11 +247,7 @@ Flex settings_switch_row(const Theme& theme, std::string_view title, std::string
 std::string video_meta_line(std::uint64_t views, std::string_view published) {
     std::vector<std::string> parts;
     if (views != 0) parts.push_back(view_count_text(views));
-    const auto first = published.find_first_not_of(" \t\n\r\f\v");
-    if (first != std::string_view::npos) {
-        const auto last = published.find_last_not_of(" \t\n\r\f\v");
-        parts.emplace_back(published.substr(first, last - first + 1));
-    }
+    if (const std::string_view date = trim_white_space(published); !date.empty()) parts.emplace_back(date);
     return fmt::format("{}", fmt::join(parts, " • "));
 }
 

@@ -55,7 +55,10 @@ public:
     Document& operator=(const Document&) = delete;
 
     // Loads document chunks, change chunks or a concatenation of both. The
-    // loaded document gets a random actor.
+    // loaded document gets a random actor. Bytes holding a change whose
+    // dependencies they do not hold are refused (missing_dependency), as are
+    // changes that turn out invalid once their dependencies arrive: a loaded
+    // document always holds every change of its bytes.
     static std::expected<Document, Error> load(std::span<const std::uint8_t> bytes, const LoadLimits& limits = {});
     static std::expected<Document, Error> load(std::string_view bytes, const LoadLimits& limits = {});
 
@@ -99,6 +102,9 @@ public:
     // Operations written since the last commit.
     std::size_t pending_ops() const;
     // Makes the pending operations one change; nothing when there are none.
+    // An empty message is kept apart from no message, as the official
+    // implementation keeps it in a saved document and across merge() (change
+    // chunks, and so changes() and apply(), cannot tell the two apart).
     std::optional<ChangeHash> commit(const CommitOptions& options = {});
     // Drops the pending operations; answers how many were dropped.
     std::size_t rollback();
@@ -112,12 +118,15 @@ public:
     // when `have` is empty), in an order that respects dependencies.
     std::vector<std::vector<std::uint8_t>> changes(std::span<const ChangeHash> have = {});
     // Applies change chunks and document chunks to this document. Changes whose
-    // dependencies are missing wait until those arrive.
+    // dependencies are missing wait until those arrive (they are not saved while
+    // they wait). A refused chunk leaves the document unchanged.
     std::expected<void, Error> apply(std::span<const std::uint8_t> bytes, const LoadLimits& limits = {});
     // Applies every change of `other` that this document lacks.
     std::expected<void, Error> merge(Document& other);
     // Number of changes in the history.
     std::size_t change_count() const;
+    // Number of applied changes still waiting for their dependencies.
+    std::size_t waiting_change_count() const;
 
     struct Impl;
 

@@ -13,6 +13,7 @@ enum class ErrorKind {
     malformed,          // bytes that are not a well-formed chunk
     checksum_mismatch,  // a chunk whose checksum does not match its contents
     heads_mismatch,     // a document whose recorded heads differ from its changes
+    missing_dependency, // a loaded change that depends on a change the bytes do not hold
     too_large,          // a size, count or run beyond the engine's limits
     unsupported,        // well-formed input that this engine does not handle
 };

@@ -11,6 +11,13 @@
 // atomically when its heads moved since the last save; the host calls it
 // after every dispatch.
 //
+// Several running instances may share one file. Each save holds a lock file
+// beside it (<file>.lock), loads what is on disk and merges it into the
+// store's document before replacing the file, so no instance drops another's
+// changes; the other instances' changes show in this document from then on.
+// A file on disk that no longer reads or loads is never replaced: the save
+// fails and our changes stay in memory for the next attempt.
+//
 // Interface thread only.
 
 #include <expected>
@@ -47,8 +54,9 @@ class DocumentStore {
   // Why the existing file was not loaded; none when it was (or was absent).
   const std::optional<std::string>& load_error() const { return m_load_error; }
 
-  // Writes when the heads moved since the last save. A store without a path
-  // succeeds without writing; a store whose file failed to load refuses.
+  // Writes when the heads moved since the last save, after merging the file
+  // on disk. A store without a path succeeds without writing; a store whose
+  // file failed to load refuses.
   std::expected<void, PersistError> save_if_changed();
 
   // Typed dispatch on the document through the action host (a failure is
@@ -62,6 +70,8 @@ class DocumentStore {
 
  private:
   DocumentStore() = default;
+  // Merges the file at m_path into m_document (nothing when it is missing).
+  std::expected<void, PersistError> merge_file_on_disk();
   automerge::Document m_document;
   std::optional<std::filesystem::path> m_path;
   std::optional<std::string> m_load_error;

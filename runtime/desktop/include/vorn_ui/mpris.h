@@ -34,8 +34,10 @@ struct NowPlaying {
     std::optional<std::uint64_t> length_ms;
 };
 
+// What the player offers the desktop. Next and Previous are off unless the
+// owner carries them out: a panel then never shows a control that does nothing.
 struct Capabilities {
-    bool can_go_next = true;
+    bool can_go_next = false;
     bool can_go_previous = false;
     bool can_seek = true;
 };

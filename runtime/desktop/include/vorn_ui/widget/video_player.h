@@ -125,6 +125,17 @@ public:
     const std::optional<NowPlaying>& now_playing() const { return m_now; }
     std::vector<PlayerCommand> take_commands();
 
+    // Whether the owner acts on PlayerCommand Next and Previous. Off at first:
+    // the desktop is then told that there is no next or previous track, and
+    // its Next and Previous calls are dropped rather than queued.
+    struct TrackNavigation {
+        bool next = false;
+        bool previous = false;
+        friend bool operator==(const TrackNavigation&, const TrackNavigation&) = default;
+    };
+    void set_track_navigation(TrackNavigation navigation) { m_track_navigation = navigation; }
+    TrackNavigation track_navigation() const { return m_track_navigation; }
+
     // Publishes the player on the session bus as "org.mpris.MediaPlayer2.<bus_name>".
     std::expected<void, std::string> enable_mpris(const std::string& bus_name, const std::string& display_name);
     bool mpris_enabled() const { return m_mpris != nullptr; }
@@ -202,6 +213,7 @@ private:
     std::vector<SponsorMark> m_marks;
     std::optional<NowPlaying> m_now;
     std::vector<PlayerCommand> m_commands;
+    TrackNavigation m_track_navigation;
     bool m_mpris_jumped = false;
 
     std::chrono::steady_clock::time_point m_reveal_until{};

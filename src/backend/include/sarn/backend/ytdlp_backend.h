@@ -78,9 +78,11 @@ std::string last_error_line(std::string_view stderr_text);
 
 class YtDlpBackend final : public CatalogBackend {
 public:
-    // Runs "{program} --version". The program is "yt-dlp" from the search
-    // path; tests hand another one.
-    static CatalogResult<YtDlpBackend> probe(std::string program = "yt-dlp");
+    // Runs "{program} --version", waiting at most `timeout`. The program is
+    // "yt-dlp" from the search path; tests hand another one, and a longer
+    // time-out when the real program starts on a loaded machine.
+    static CatalogResult<YtDlpBackend> probe(std::string program = "yt-dlp",
+                                             std::chrono::seconds timeout = ytdlp::kProbeTimeout);
 
     const std::string& version() const { return m_version; }
 

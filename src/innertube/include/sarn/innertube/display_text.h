@@ -11,11 +11,12 @@
 namespace sarn::innertube {
 
 // The first number in the text, with an optional scale suffix right after it
-// (k, m, b, or the words thousand, million, billion; any letter case).
+// (k, m, b, bn, or the words thousand, million, billion; any letter case).
 // Without a suffix the separators ",", ".", blanks and no-break spaces between
 // digits are dropped ("1,862" is 1862); with one the "." (or a "," followed by
-// digits) is the decimal point ("2.6m" is 2600000). No digit gives nullopt
-// ("No views"). Values beyond 64 bits saturate.
+// digits) is the decimal point ("2.6m" is 2600000, "2.3bn" 2300000000). A text
+// without digits that starts with the word "No" is 0 ("No views"); any other
+// text without digits gives nullopt. Values beyond 64 bits saturate.
 std::optional<std::uint64_t> parse_count(std::string_view text);
 
 // A clock text "s", "m:ss" or "h:mm:ss" (surrounding blanks allowed) as

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sarn/model/settings.h"
+#include "sarn/sync/error.h"
 #include "sarn/sync/peer_record.h"
 
 namespace sarn {
@@ -61,6 +62,10 @@ struct PullResult {
     // Addresses the peer lists in subscriptionRemovals. Kept by the worker so a
     // pass never pushes back what the user removed on the phone; not imported.
     std::vector<std::string> subscription_removals;
+    // Set when the pull ended (a read failure, the reply time-out) before the
+    // peer sent its subscriptions: the lists hold only what did arrive, and
+    // the pass counts the device as failed. Never set on an imported result.
+    std::optional<DeviceSyncError> incomplete = std::nullopt;
     friend bool operator==(const PullResult&, const PullResult&) = default;
 };
 

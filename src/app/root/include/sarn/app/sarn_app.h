@@ -267,7 +267,7 @@ private:
     void migrate_legacy_history(const automerge::Document& document);
     bool project_owner_history();
     void follow_playback();
-    // Back on an empty Home that is not loading, the live feed is asked for again.
+    // Back on an empty Home that is not loading, the feed is asked for again.
     void refresh_home_on_return();
     // input.cpp
     void run_intent(const ControlIntent& intent, automerge::Document* document);

@@ -429,6 +429,11 @@ TEST(NavSplits, PaneBesideOverOrHidden) {
     auto cx = h.send(split, release(40, 5));
     EXPECT_TRUE(cx.handled);
     EXPECT_EQ(side_ptr->clicks, r.reveal > 0 ? 1 : 0);
+    // Both parts take every frame's sync, a hidden pane too.
+    RuntimeState state;
+    split.sync(state);
+    EXPECT_EQ(side_ptr->syncs, 1);
+    EXPECT_EQ(content_ptr->syncs, 1);
   }
 }
 

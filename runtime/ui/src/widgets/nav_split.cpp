@@ -111,6 +111,12 @@ bool NavSplit::layout_needs_measure() const {
   return m_reveal > 0.0f && m_children[1] && m_children[1]->layout_needs_measure();
 }
 
+void NavSplit::sync(RuntimeState& state) {
+  for (auto& c : m_children) {
+    if (c) c->sync(state);
+  }
+}
+
 bool NavSplit::needs_redraw() const {
   if (m_needs_redraw) return true;
   for (const auto& c : m_children)

@@ -22,6 +22,9 @@ class NavSplit final : public Widget {
   bool is_overlay() const { return m_overlay; }
   bool sidebar_shown() const { return m_reveal > 0.0f; }
 
+  // Both parts are synced, a hidden pane too, so that what they show (their
+  // pictures, their inputs' texts) is current when they are drawn.
+  void sync(RuntimeState& state) override;
   NodeId build_layout(LayoutContext& cx) override;
   void apply_layout(const layout::LayoutTree& tree, NodeId node, Point origin) override;
   void draw(Scene& scene, const Affine& transform, DrawContext& cx) override;

@@ -125,6 +125,8 @@ std::expected<void, MainError> playlist_still(const DevServices& services, Catal
     library.ensure_channel_stub(answer->playlist.channel_id, answer->playlist.channel_name);
     library.upsert_playlist(answer->playlist);
     library.route = Route::playlist(answer->playlist.id);
+    // Its data is as live as the other stills': the top bar must not call it offline.
+    mark_live(library);
 
     vorn_ui::image_store::ImageStore store = services.new_image_store();
     std::vector<std::string> addresses{answer->playlist.thumbnail_url};

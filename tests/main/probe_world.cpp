@@ -264,7 +264,9 @@ Finished ProbeWorld::run(const std::vector<std::string>& args, bool ytdlp,
         env["PATH"] = empty.string();
     }
     for (const auto& [name, value] : extra) env[name] = value;
-    std::vector<std::string> argv{vorn_test::program_path()};
+    // In the home's folder, so that relative output folders land there.
+    std::vector<std::string> argv{"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", m_home.root().string(),
+                                  vorn_test::program_path()};
     argv.insert(argv.end(), args.begin(), args.end());
     auto process = vorn_test::ProgramProcess::start(argv, env, m_home.root());
     if (!process) return {};

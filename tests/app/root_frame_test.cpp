@@ -59,6 +59,53 @@ TEST(RootSharedProjection, ValuesOfTheWrongTypeAreIgnored) {
     EXPECT_FALSE(h.app().library().settings.dearrow);
 }
 
+TEST(RootSharedProjection, ChangesOfTwoCopiesThatCreatedTheSameMapsAtOnceAreAllSeen) {
+    // Two instances start on a document without the "sarn" map; each makes
+    // its own changes, and one merges the other's file: the document then
+    // holds two concurrent "sarn" maps (and two "likes" maps), one of them
+    // the winner. Neither instance's changes may disappear.
+    const Library sample = Library::sample();
+    const std::string first = sample.videos.at(0).id;
+    const std::string second = sample.videos.at(1).id;
+    auto dispatch = [](automerge::Document& doc, const SarnAction& action) {
+        vorn_ui::bound_dispatch::DispatchState state;
+        ASSERT_TRUE(vorn_ui::action_host::ActionHost::dispatch_with_context(state, doc, kSharedActionKind,
+                                                                            TypedSarnAction(action), nullptr));
+    };
+    automerge::Document a;
+    automerge::Document b;
+    dispatch(a, action::SetVideoLiked{first, true});
+    dispatch(a, action::SetQueueMembership{"qa", true});
+    dispatch(a, action::SetSetting{Setting::Autoplay, false});
+    dispatch(b, action::SetVideoLiked{second, true});
+    dispatch(b, action::SetSubscription{"UCb", true});
+    dispatch(b, action::SetSetting{Setting::ShowComments, false});
+    for (bool a_merges : {true, false}) {
+        SCOPED_TRACE(a_merges ? "a merges b" : "b merges a");
+        automerge::Document merged = a_merges ? a.fork() : b.fork();
+        ASSERT_TRUE(merged.merge(a_merges ? b : a));
+        SarnApp app = SarnApp::create(quiet_options());
+        EXPECT_TRUE(app.load_shared_state(merged));
+        const Library& lib = app.library();
+        EXPECT_TRUE(lib.is_liked(first));
+        EXPECT_TRUE(lib.is_liked(second));
+        EXPECT_EQ(lib.queue, std::vector<std::string>{"qa"});
+        EXPECT_EQ(lib.subscriptions, std::vector<std::string>{"UCb"});
+        EXPECT_FALSE(lib.settings.autoplay);
+        EXPECT_FALSE(lib.settings.show_comments);
+    }
+
+    // A later change in the winning map overrides the other copy's value.
+    automerge::Document merged = a.fork();
+    ASSERT_TRUE(merged.merge(b));
+    dispatch(merged, action::SetVideoLiked{first, false});
+    dispatch(merged, action::SetVideoLiked{second, false});
+    SarnApp app = SarnApp::create(quiet_options());
+    (void)app.load_shared_state(merged);
+    EXPECT_FALSE(app.library().is_liked(first));
+    EXPECT_FALSE(app.library().is_liked(second));
+}
+
 // A handle whose worker end the test holds.
 struct SyncPeer {
     QueueSender<SyncWorkerEvent> events;

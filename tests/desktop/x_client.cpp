@@ -88,6 +88,18 @@ std::optional<std::pair<int, int>> XClient::window_size(unsigned long window) {
     return std::pair{a.width, a.height};
 }
 
+void XClient::raise(unsigned long window) {
+    XRaiseWindow(dpy(m_dpy), window);
+    XSync(dpy(m_dpy), False);
+}
+
+void XClient::park_pointer() {
+    Display* d = dpy(m_dpy);
+    const int screen = DefaultScreen(d);
+    XTestFakeMotionEvent(d, screen, DisplayWidth(d, screen) - 1, DisplayHeight(d, screen) - 1, 0);
+    XSync(d, False);
+}
+
 void XClient::move_to(unsigned long window, int x, int y) {
     int rx = 0, ry = 0;
     Window child;

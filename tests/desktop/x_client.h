@@ -43,6 +43,11 @@ public:
     // Types printable ASCII text key by key (Shift for capitals and the
     // shifted symbols of a US keymap); false when a character has no key.
     bool type(std::string_view text);
+    // Puts the window above its siblings (there is no window manager to ask).
+    void raise(unsigned long window);
+    // Moves the pointer to the screen's bottom right corner, away from a
+    // window at the top left, so that nothing shows a hover.
+    void park_pointer();
     // Moves the pointer to (x, y) in the window.
     void move_to(unsigned long window, int x, int y);
     // Asks the window to close, as a window manager's close button does.

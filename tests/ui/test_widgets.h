@@ -47,7 +47,6 @@ class Box : public Widget {
     }
     ++events;
   }
-  void sync(RuntimeState&) override { ++syncs; }
   std::string_view type_name() const override { return "Box"; }
   Rect bounds() const override { return m_bounds; }
   std::optional<std::string_view> action_label() const override {
@@ -73,7 +72,7 @@ class Box : public Widget {
   }
 
   bool fill_width = false;
-  int draws = 0, events = 0, clicks = 0, syncs = 0;
+  int draws = 0, events = 0, clicks = 0;
   bool dirty = false, redraw = false;
   std::string label;
   std::string handles;

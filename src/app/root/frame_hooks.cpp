@@ -44,25 +44,69 @@ std::string_view trim_white(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-// The boolean keys of a map whose value is the given boolean, in key order.
-std::vector<std::string> keys_with_true(const automerge::Document& document, automerge::ObjId map) {
-    std::vector<std::string> out;
-    auto keys = document.keys(map);
-    if (!keys) return out;
-    for (const std::string& key : *keys) {
-        auto item = document.get(map, key);
-        if (!item || !*item || (*item)->is_object()) continue;
-        if ((*item)->value.as_bool() == std::optional<bool>(true)) out.push_back(key);
-    }
-    return out;
-}
+// A map of the shared document as every copy of it wrote it. Two instances
+// (or devices) that first wrote a map at the same time each created one of
+// the same name; after a merge the document holds both as concurrent values
+// and names only one of them the winner. Reading just the winner would hide
+// the other one's changes, so the projection reads them all: the winning map
+// first, and a key that several hold takes the first one's value.
+struct ConcurrentMaps {
+    std::vector<automerge::ObjId> maps;  // the winner first
 
-std::optional<automerge::Value> scalar(const automerge::Document& document, automerge::ObjId map,
-                                       std::string_view key) {
-    auto item = document.get(map, key);
-    if (!item || !*item || (*item)->is_object()) return std::nullopt;
-    return (*item)->value;
-}
+    static ConcurrentMaps at(const automerge::Document& document, automerge::ObjId parent, std::string_view key) {
+        return ConcurrentMaps{{parent}}.child(document, key);
+    }
+
+    bool empty() const { return maps.empty(); }
+
+    // Every map stored under the key in any of the maps.
+    ConcurrentMaps child(const automerge::Document& document, std::string_view key) const {
+        ConcurrentMaps out;
+        for (const automerge::ObjId& map : maps) {
+            auto items = document.get_all(map, key);
+            if (!items) continue;
+            // get_all answers the winner last.
+            for (auto it = items->rbegin(); it != items->rend(); ++it) {
+                if (it->object == automerge::ObjType::map) out.maps.push_back(it->id);
+            }
+        }
+        return out;
+    }
+
+    // The scalar of the first map that holds the key.
+    std::optional<automerge::Value> scalar(const automerge::Document& document, std::string_view key) const {
+        for (const automerge::ObjId& map : maps) {
+            auto item = document.get(map, key);
+            if (!item || !*item) continue;
+            if ((*item)->is_object()) return std::nullopt;
+            return (*item)->value;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<bool> flag(const automerge::Document& document, std::string_view key) const {
+        const auto value = scalar(document, key);
+        return value ? value->as_bool() : std::nullopt;
+    }
+
+    // The keys of all the maps, in key order.
+    std::set<std::string> keys(const automerge::Document& document) const {
+        std::set<std::string> out;
+        for (const automerge::ObjId& map : maps) {
+            if (auto keys = document.keys(map)) out.insert(keys->begin(), keys->end());
+        }
+        return out;
+    }
+
+    // The keys whose value is true, in key order.
+    std::vector<std::string> keys_with_true(const automerge::Document& document) const {
+        std::vector<std::string> out;
+        for (const std::string& key : keys(document)) {
+            if (flag(document, key) == std::optional<bool>(true)) out.push_back(key);
+        }
+        return out;
+    }
+};
 
 std::uint64_t seconds_to_ms(double seconds) {
     if (!(seconds > 0.0)) return 0;
@@ -78,8 +122,8 @@ std::uint64_t seconds_to_ms(double seconds) {
 // ---- shared-document projection ----
 
 bool SarnApp::load_shared_state(const automerge::Document& document) {
-    const auto root = child_map(document, automerge::ObjId::root(), "sarn");
-    if (!root) return false;
+    const auto root = ConcurrentMaps::at(document, automerge::ObjId::root(), "sarn");
+    if (root.empty()) return false;
     bool changed = false;
     auto replace = [&changed](auto& target, auto value) {
         if (target != value) {
@@ -88,46 +132,39 @@ bool SarnApp::load_shared_state(const automerge::Document& document) {
         }
     };
 
-    if (const auto likes = child_map(document, *root, "likes")) {
+    if (const auto likes = root.child(document, "likes"); !likes.empty()) {
         std::vector<std::string> liked;
         for (const Video& video : m_library.videos) {
-            if (scalar(document, *likes, video.id).and_then([](const automerge::Value& v) { return v.as_bool(); }) ==
-                std::optional<bool>(true)) {
-                liked.push_back(video.id);
-            }
+            if (likes.flag(document, video.id) == std::optional<bool>(true)) liked.push_back(video.id);
         }
         replace(m_library.likes, std::move(liked));
     }
-    if (const auto comment_likes = child_map(document, *root, "comment_likes")) {
+    if (const auto comment_likes = root.child(document, "comment_likes"); !comment_likes.empty()) {
         std::map<std::string, bool, std::less<>> likes;
-        if (auto keys = document.keys(*comment_likes)) {
-            for (const std::string& key : *keys) {
-                const auto value = scalar(document, *comment_likes, key);
-                if (value && value->as_bool()) likes[key] = *value->as_bool();
-            }
+        for (const std::string& key : comment_likes.keys(document)) {
+            if (const auto value = comment_likes.flag(document, key)) likes[key] = *value;
         }
         replace(m_library.comment_likes, std::move(likes));
     }
-    if (const auto subscriptions = child_map(document, *root, "subscriptions")) {
-        replace(m_library.subscriptions, keys_with_true(document, *subscriptions));
+    if (const auto subscriptions = root.child(document, "subscriptions"); !subscriptions.empty()) {
+        replace(m_library.subscriptions, subscriptions.keys_with_true(document));
     }
-    if (const auto queue = child_map(document, *root, "queue")) {
-        replace(m_library.queue, keys_with_true(document, *queue));
+    if (const auto queue = root.child(document, "queue"); !queue.empty()) {
+        replace(m_library.queue, queue.keys_with_true(document));
     }
-    if (const auto settings = child_map(document, *root, "settings")) {
+    if (const auto settings = root.child(document, "settings"); !settings.empty()) {
         PlaybackSettings next = m_library.settings;
         for (Setting setting : kAllSettings) {
-            const auto value = scalar(document, *settings, setting_key(setting));
-            if (value && value->as_bool()) next.set_flag(setting, *value->as_bool());
+            if (const auto value = settings.flag(document, setting_key(setting))) next.set_flag(setting, *value);
         }
-        if (const auto quality = scalar(document, *settings, "preferred_quality")) {
+        if (const auto quality = settings.scalar(document, "preferred_quality")) {
             if (const auto text = quality->as_str(); text && is_accepted_quality(*text)) {
                 next.preferred_quality = std::string(*text);
             }
         }
-        if (const auto categories = child_map(document, *settings, "sponsor_categories")) {
+        if (const auto categories = settings.child(document, "sponsor_categories"); !categories.empty()) {
             for (SponsorCategory category : kAllSponsorCategories) {
-                const auto value = scalar(document, *categories, category_key(category));
+                const auto value = categories.scalar(document, category_key(category));
                 if (!value || !value->as_str()) continue;
                 if (const auto mode = parse_mode_document_text(*value->as_str())) {
                     next.sponsor_categories[std::string(category_key(category))] = *mode;

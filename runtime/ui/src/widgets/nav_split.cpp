@@ -112,9 +112,15 @@ bool NavSplit::layout_needs_measure() const {
 }
 
 void NavSplit::sync(RuntimeState& state) {
-  for (auto& c : m_children) {
+  for (auto& c : m_children)
     if (c) c->sync(state);
-  }
+}
+
+bool NavSplit::take_structure_dirty() {
+  bool any = false;
+  for (auto& c : m_children)
+    if (c) any = c->take_structure_dirty() || any;
+  return any;
 }
 
 bool NavSplit::needs_redraw() const {

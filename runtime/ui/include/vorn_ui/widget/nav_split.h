@@ -22,9 +22,10 @@ class NavSplit final : public Widget {
   bool is_overlay() const { return m_overlay; }
   bool sidebar_shown() const { return m_reveal > 0.0f; }
 
-  // Both parts are synced, a hidden pane too, so that what they show (their
-  // pictures, their inputs' texts) is current when they are drawn.
+  // Both panes are synchronised every frame and report their structure
+  // changes, shown or not.
   void sync(RuntimeState& state) override;
+  bool take_structure_dirty() override;
   NodeId build_layout(LayoutContext& cx) override;
   void apply_layout(const layout::LayoutTree& tree, NodeId node, Point origin) override;
   void draw(Scene& scene, const Affine& transform, DrawContext& cx) override;

@@ -263,6 +263,18 @@ Finished ProbeWorld::run(const std::vector<std::string>& args, bool ytdlp,
         fs::create_directories(empty);
         env["PATH"] = empty.string();
     }
+    // Under the leak checker, the process-wide tables of the media, text and
+    // GLib libraries are not the program's leaks.
+    if (env.contains("ASAN_OPTIONS") || env.contains("LSAN_OPTIONS")) {
+        const fs::path suppressions = m_home.write_file(
+            "lsan-suppressions.txt",
+            "leak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgio-2.0.so\nleak:libgst\nleak:libsoup\n"
+            "leak:libfontconfig.so\nleak:libpango\nleak:libharfbuzz.so\nleak:libfreetype.so\nleak:libcairo.so\n"
+            "leak:libdbus-1.so\nleak:libvpx\nleak:libvorbis\nleak:liborc\nleak:libgnutls\n");
+        std::string options = env["LSAN_OPTIONS"];
+        env["LSAN_OPTIONS"] = (options.empty() ? "" : options + ":") + "suppressions=" + suppressions.string() +
+                              ":print_suppressions=0";
+    }
     for (const auto& [name, value] : extra) env[name] = value;
     // In the home's folder, so that relative output folders land there.
     std::vector<std::string> argv{"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", m_home.root().string(),

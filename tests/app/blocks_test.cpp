@@ -3,10 +3,9 @@
 // scale 1 and at the large-scale 1.5.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include <fmt/format.h>
 
+#include "page_test_support.h"
 #include "sarn/app/action_tree.h"
 #include "sarn/app/format.h"
 #include "sarn/app/screens/blocks.h"
@@ -14,7 +13,7 @@
 #include "test_widgets.h"
 #include "vorn_ui/widget/icon_widget.h"
 
-namespace sarn::screens {
+namespace sarn::screens::test {
 namespace {
 
 using vorn_ui_test::Harness;
@@ -28,26 +27,6 @@ using ui::widget::Widget;
 ui::Theme theme_at(float scale) { return ui::Theme::dark().with_scale(scale); }
 
 // ---- tree helpers ----
-
-void walk(const Widget& w, const std::function<void(const Widget&)>& fn) {
-    fn(w);
-    for (const auto& c : w.children()) walk(*c, fn);
-}
-
-template <class W>
-std::vector<const W*> all_of(const Widget& root) {
-    std::vector<const W*> out;
-    walk(root, [&](const Widget& w) {
-        if (const auto* x = dynamic_cast<const W*>(&w)) out.push_back(x);
-    });
-    return out;
-}
-
-std::vector<std::string> texts_of(const Widget& root) {
-    std::vector<std::string> out;
-    for (const auto* t : all_of<Text>(root)) out.push_back(t->content());
-    return out;
-}
 
 std::size_t controls_in(const Widget& root) {
     std::size_t n = 0;
@@ -552,4 +531,4 @@ TEST(Blocks, PlayerSettingClampsTheSelectedIndex) {
 }
 
 }  // namespace
-}  // namespace sarn::screens
+}  // namespace sarn::screens::test

@@ -22,20 +22,6 @@ namespace {
 using widgets::ImageBox;
 using widgets::Thumbnail;
 
-struct Built {
-    ui::widget::Environment env;
-    IntentQueue queue;
-    std::optional<LaidPage> laid;
-
-    template <class Builder>
-    Built(const Library& library, Builder builder, double width = 1000, float scale = 1.0f)
-        : env(environment_at(scale)) {
-        const PageContext cx{library, env, queue, std::nullopt};
-        laid.emplace(builder(cx), width, scale);
-    }
-    const Widget& page() const { return laid->page; }
-};
-
 auto channel_of(std::string id) {
     return [id](const PageContext& cx) { return channel_page(cx, id); };
 }

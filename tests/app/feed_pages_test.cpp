@@ -23,19 +23,17 @@ Library with_videos(std::vector<Video> videos) {
     return library;
 }
 
-struct Built {
-    ui::widget::Environment env;
-    IntentQueue queue;
-    std::optional<LaidPage> laid;
-
-    template <class Builder>
-    Built(const Library& library, Builder builder, double width = 1000, float scale = 1.0f)
-        : env(environment_at(scale)) {
-        const PageContext cx{library, env, queue, std::nullopt};
-        laid.emplace(builder(cx), width, scale);
-    }
-    const Widget& page() const { return laid->page; }
-};
+// The line that names the entries without records: shown exactly when one
+// is expected, and then with the expected text.
+void expect_missing_line(const std::vector<std::string>& texts, const std::optional<std::string>& missing) {
+    bool missing_shown = false;
+    for (const auto& t : texts)
+        if (t.find("need metadata") != std::string::npos) {
+            EXPECT_EQ(std::optional<std::string>(t), missing);
+            missing_shown = true;
+        }
+    EXPECT_EQ(missing_shown, missing.has_value());
+}
 
 // ---- home ----
 
@@ -147,18 +145,9 @@ TEST(HomePage, ACardOpensItsVideo) {
 // again when the user comes back to an empty Home, and the page then shows
 // the feed loading instead of the advice (or a stale error).
 TEST(HomePage, OfflineAdviceHoldsWhenTheUserReturnsHome) {
-    SarnAppOptions options = sarn::test::quiet_options();
     // A worker that takes requests and never answers; the test answers for it.
-    auto bodies = std::make_shared<std::vector<std::function<void()>>>();
-    options.fetch_config = [bodies] {
-        FetchWorkerConfig config;
-        config.start_thread = [bodies](std::function<void()> body) -> std::expected<void, std::string> {
-            bodies->push_back(std::move(body));
-            return {};
-        };
-        return config;
-    };
-    sarn::test::RootHarness root(SarnApp::create(std::move(options)).start_live());
+    sarn::test::StalledWorkers stalled;
+    sarn::test::RootHarness root(SarnApp::create(stalled.options()).start_live());
     root.frame();  // asks for the home feed
     SarnApp& app = root.app();
     ASSERT_TRUE(app.live());
@@ -265,13 +254,7 @@ TEST(SubscriptionsPage, CountsEveryEntryAndNamesThoseItCannotShow) {
         for (const auto& name : control_names(built.page()))
             if (name.starts_with("Open creator: ")) tiles.push_back(name);
         EXPECT_EQ(tiles, c.tiles);
-        bool missing_shown = false;
-        for (const auto& t : texts)
-            if (t.find("need metadata") != std::string::npos) {
-                EXPECT_EQ(std::optional<std::string>(t), c.missing);
-                missing_shown = true;
-            }
-        EXPECT_EQ(missing_shown, c.missing.has_value());
+        expect_missing_line(texts, c.missing);
         if (const Widget* grid = find_id(built.page(), "video_grid")) {
             EXPECT_EQ(fmt::format("{}", fmt::join(ids_with_prefix(*grid, "video_card_"), " ")), c.uploads);
         } else {
@@ -433,13 +416,7 @@ TEST(HistoryPage, FollowsTheListNotTheRecordsItResolves) {
         EXPECT_EQ(has_text(built.page(), "Nothing watched yet"), c.nothing_watched);
         EXPECT_EQ(has_text(built.page(), "History recovery needed"), c.notice.has_value());
         const std::vector<std::string> texts = texts_of(built.page());
-        bool missing_shown = false;
-        for (const auto& t : texts)
-            if (t.find("need metadata") != std::string::npos) {
-                EXPECT_EQ(std::optional<std::string>(t), c.missing);
-                missing_shown = true;
-            }
-        EXPECT_EQ(missing_shown, c.missing.has_value());
+        expect_missing_line(texts, c.missing);
         if (c.notice) {
             EXPECT_EQ(texts.back(), *c.notice);  // the recovery notice comes last
         }

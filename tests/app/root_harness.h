@@ -49,6 +49,37 @@ inline SarnAppOptions quiet_options() {
     return options;
 }
 
+// Fetch workers whose threads never run: requests are taken and never
+// answered, and the queues stay open while the keeper lives. A kept body
+// holds the configuration that holds the keeper's list, so the keeper lets
+// the bodies go when it ends.
+class StalledWorkers {
+public:
+    StalledWorkers() = default;
+    StalledWorkers(const StalledWorkers&) = delete;
+    StalledWorkers& operator=(const StalledWorkers&) = delete;
+    ~StalledWorkers() { m_bodies->clear(); }
+
+    // quiet_options with such a worker.
+    SarnAppOptions options() const {
+        SarnAppOptions options = quiet_options();
+        options.fetch_config = [bodies = m_bodies] {
+            FetchWorkerConfig config;
+            config.start_thread = [bodies](std::function<void()> body) -> std::expected<void, std::string> {
+                bodies->push_back(std::move(body));
+                return {};
+            };
+            return config;
+        };
+        return options;
+    }
+    std::size_t started() const { return m_bodies->size(); }
+
+private:
+    std::shared_ptr<std::vector<std::function<void()>>> m_bodies =
+        std::make_shared<std::vector<std::function<void()>>>();
+};
+
 class RootHarness {
 public:
     explicit RootHarness(SarnApp app, double width = 1280, double height = 800, float scale = 1.0f,

@@ -160,25 +160,10 @@ TEST(RootStartStates, OfflineFramesNeverSubmitRequests) {
     EXPECT_FALSE(h.app().needs_idle_sync());
 }
 
-// A worker whose thread never reads: the 33rd request finds the queue full.
-// Its body is kept but never run, so its queues stay open; the test lets go
-// of it at its end (the body holds the configuration that would hold it).
-std::vector<std::function<void()>> g_stalled_bodies;
-SarnAppOptions stalled_worker_options() {
-    SarnAppOptions options = quiet_options();
-    options.fetch_config = [] {
-        FetchWorkerConfig config;
-        config.start_thread = [](std::function<void()> body) -> std::expected<void, std::string> {
-            g_stalled_bodies.push_back(std::move(body));
-            return {};
-        };
-        return config;
-    };
-    return options;
-}
-
 TEST(RootFetchRequests, FullQueueShowsWhyOnTheRightPage) {
-    SarnApp app = SarnApp::create(stalled_worker_options()).start_live();
+    // A worker whose thread never reads: the 33rd request finds the queue full.
+    test::StalledWorkers stalled;
+    SarnApp app = SarnApp::create(stalled.options()).start_live();
     app.library_mut().search_query = "q";
     for (int i = 0; i < 32; ++i) app.submit_request(FetchRequest::video("v"));
     EXPECT_TRUE(app.library().notices.empty());
@@ -199,7 +184,6 @@ TEST(RootFetchRequests, FullQueueShowsWhyOnTheRightPage) {
     app.submit_request(FetchRequest::channel("c"));
     ASSERT_EQ(app.library().notices.size(), 1u);
     EXPECT_EQ(app.library().notices.front(), kTooManyRequestsText);
-    g_stalled_bodies.clear();
 }
 
 TEST(RootFetchRequests, AWorkerThatCannotStartSaysSoAndIsTriedAgain) {
@@ -232,7 +216,8 @@ namespace {
 
 // The offline Home says "return Home to load videos": coming back does ask.
 TEST(RootFetchRequests, ReturningToAnEmptyHomeAsksForTheFeed) {
-    RootHarness h(SarnApp::create(stalled_worker_options()).with_offline_empty_state());
+    test::StalledWorkers stalled;
+    RootHarness h(SarnApp::create(stalled.options()).with_offline_empty_state());
     h.frame();
     EXPECT_FALSE(h.app().fetch_worker_exists());
     h.run({intent::Navigate{Route::trending()}});
@@ -243,7 +228,6 @@ TEST(RootFetchRequests, ReturningToAnEmptyHomeAsksForTheFeed) {
     // While it loads, going back and forth asks nothing more.
     h.run({intent::Navigate{Route::trending()}, intent::GoBack{}});
     EXPECT_TRUE(h.app().library().home_loading);
-    g_stalled_bodies.clear();
 }
 
 }  // namespace

@@ -1,26 +1,18 @@
 #include <gtest/gtest.h>
 
+#include "page_test_support.h"
 #include "root_harness.h"
-#include "tree_dump.h"
 #include "vorn_ui/widget/text_input.h"
 
 namespace sarn {
 namespace {
 
-using test::dump_text;
-using test::dump_tree;
-using test::find_id;
+using screens::test::dump_text;
+using screens::test::dump_tree;
+using screens::test::find_id;
+using screens::test::with_id_prefix;
 using test::quiet_options;
 using test::RootHarness;
-
-vorn_ui::widget::Widget* find_widget(vorn_ui::widget::Widget& root, std::string_view id) {
-    if (root.widget_id() == id) return &root;
-    for (auto& child : root.children_mut()) {
-        if (!child) continue;
-        if (auto* found = find_widget(*child, id)) return found;
-    }
-    return nullptr;
-}
 
 // The shell's boxes as the responsive rules place them.
 TEST(RootTree, ShellGeometryFollowsWidthAndScale) {
@@ -114,7 +106,7 @@ TEST(RootTree, EnterSearchesFromTheFocusedSearchInputOnly) {
     RootHarness h(SarnApp::create(quiet_options()));
     h.frame();
     // Enter on a focused card opens the card, not the search page.
-    auto* card = find_widget(*h.app().page_tree(), "nav_trending");
+    auto* card = find_id(*h.app().page_tree(), "nav_trending");
     ASSERT_NE(card, nullptr);
     card->set_focus(true);
     h.key(vorn_ui::NamedKey::Enter);
@@ -122,7 +114,7 @@ TEST(RootTree, EnterSearchesFromTheFocusedSearchInputOnly) {
     card->set_focus(false);
 
     h.frame();
-    auto* input = find_widget(*h.app().page_tree(), "search_input");
+    auto* input = find_id(*h.app().page_tree(), "search_input");
     ASSERT_NE(input, nullptr);
     input->set_focus(true);
     h.app().search_text().publish("donut");
@@ -192,7 +184,7 @@ TEST(RootTree, EveryRouteFillsTheContentPane) {
 
             const auto rows = dump_tree(*h.app().page_tree());
             if (route.kind == Route::Kind::Home) {
-                const auto cards = test::with_id_prefix(rows, "video_card_");
+                const auto cards = with_id_prefix(rows, "video_card_");
                 ASSERT_FALSE(cards.empty()) << where;
                 std::size_t first_row = 0;
                 for (const auto& card : cards) first_row += card.rect.y0 == cards.front().rect.y0 ? 1 : 0;

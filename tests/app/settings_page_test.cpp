@@ -12,6 +12,7 @@
 
 #include <fmt/format.h>
 
+#include "page_test_support.h"
 #include "sarn/app/format.h"
 #include "sarn/app/screens/blocks.h"
 #include "sarn/app/screens/settings_page.h"
@@ -22,7 +23,7 @@
 #include "vorn_ui/offscreen.h"
 #include "vorn_ui/widget/text_input.h"
 
-namespace sarn::screens {
+namespace sarn::screens::test {
 namespace {
 
 namespace ui = vorn_ui;
@@ -34,66 +35,7 @@ using widgets::Switch;
 
 constexpr std::uint64_t kNow = 1'700'000'000;
 
-// ---- tree helpers ----
-
-void walk(Widget& w, const std::function<void(Widget&)>& fn) {
-    fn(w);
-    for (auto& c : w.children_mut()) walk(*c, fn);
-}
-
-template <class W>
-std::vector<W*> all_of(Widget& root) {
-    std::vector<W*> out;
-    walk(root, [&](Widget& w) {
-        if (auto* x = dynamic_cast<W*>(&w)) out.push_back(x);
-    });
-    return out;
-}
-
-std::vector<std::string> texts_of(Widget& root) {
-    std::vector<std::string> out;
-    for (const auto* t : all_of<Text>(root)) out.push_back(t->content());
-    return out;
-}
-
-bool has_text(Widget& root, std::string_view text) {
-    for (const auto& t : texts_of(root))
-        if (t == text) return true;
-    return false;
-}
-
-Widget* find_id(Widget& root, std::string_view id) {
-    Widget* found = nullptr;
-    walk(root, [&](Widget& w) {
-        if (!found && w.widget_id() == id) found = &w;
-    });
-    return found;
-}
-
-Text* find_text(Widget& root, std::string_view content) {
-    for (auto* t : all_of<Text>(root))
-        if (t->content() == content) return t;
-    return nullptr;
-}
-
-// The focusable widget with the accessible name, or null.
-Widget* find_control(Widget& root, std::string_view name) {
-    Widget* found = nullptr;
-    walk(root, [&](Widget& w) {
-        if (found || !w.is_focusable()) return;
-        if (auto node = w.accessibility(); node && node->name == name) found = &w;
-    });
-    return found;
-}
-
-// The ids of the widgets whose id starts with the prefix, in tree order.
-std::vector<std::string> ids_with_prefix(Widget& root, std::string_view prefix) {
-    std::vector<std::string> out;
-    walk(root, [&](Widget& w) {
-        if (auto id = w.widget_id(); id && id->starts_with(prefix)) out.emplace_back(*id);
-    });
-    return out;
-}
+// ---- drawing ----
 
 // The colour a Text is drawn in.
 ui::Color drawn_color(Text& text, const ui::Theme& theme) {
@@ -173,13 +115,7 @@ struct SettingsFixture {
         for (std::size_t i = 2; i < kids.size(); i += 2) out.push_back(kids[i].get());
         return out;
     }
-    void click(Widget& target) {
-        const ui::Rect b = target.bounds();
-        const double x = (b.x0 + b.x1) / 2, y = (b.y0 + b.y1) / 2;
-        h.send(*page, vorn_ui_test::move(x, y));
-        h.send(*page, vorn_ui_test::press(x, y));
-        h.send(*page, vorn_ui_test::release(x, y));
-    }
+    void click(Widget& target) { click_centre(h, *page, target); }
 };
 
 // ---- structure ----
@@ -653,4 +589,4 @@ TEST(SettingsPageShots, RendersThemesWidthsAndScales) {
 }
 
 }  // namespace
-}  // namespace sarn::screens
+}  // namespace sarn::screens::test

@@ -13,6 +13,7 @@
 
 #include <fmt/format.h>
 
+#include "page_test_support.h"
 #include "sarn/app/screens/blocks.h"
 #include "sarn/app/screens/watch_page.h"
 #include "sarn/app/widgets/player_host.h"
@@ -20,7 +21,7 @@
 #include "test_widgets.h"
 #include "vorn_ui/offscreen.h"
 
-namespace sarn::screens {
+namespace sarn::screens::test {
 namespace {
 
 using vorn_ui_test::Harness;
@@ -33,48 +34,11 @@ using ui::widget::video_player::VideoPlayer;
 
 // ---- tree helpers ----
 
-void walk(const Widget& w, const std::function<void(const Widget&)>& fn) {
-    fn(w);
-    for (const auto& c : w.children()) walk(*c, fn);
-}
-
-template <class W>
-std::vector<const W*> all_of(const Widget& root) {
-    std::vector<const W*> out;
-    walk(root, [&](const Widget& w) {
-        if (const auto* x = dynamic_cast<const W*>(&w)) out.push_back(x);
-    });
-    return out;
-}
-
-const Widget* by_id(const Widget& root, std::string_view id) {
-    const Widget* found = nullptr;
-    walk(root, [&](const Widget& w) {
-        if (!found && w.widget_id() == id) found = &w;
-    });
-    return found;
-}
-
 const Flex* by_label(const Widget& root, std::string_view label) {
     for (const Flex* f : all_of<Flex>(root))
         if (f->label() == label) return f;
     return nullptr;
 }
-
-std::vector<std::string> texts_of(const Widget& root) {
-    std::vector<std::string> out;
-    for (const auto* t : all_of<Text>(root)) out.push_back(t->content());
-    return out;
-}
-
-bool has_text(const Widget& root, std::string_view text) {
-    for (const auto& t : texts_of(root))
-        if (t == text) return true;
-    return false;
-}
-
-// The page column inside the scroll container.
-const Flex& page_column(const Scrollable& page) { return dynamic_cast<const Flex&>(*page.children()[0]); }
 
 // ---- fixture ----
 
@@ -158,7 +122,7 @@ struct WatchFixture : ::testing::Test {
         return *page;
     }
     const Widget& need(std::string_view id) {
-        const Widget* w = by_id(*page, id);
+        const Widget* w = find_id(*page, id);
         if (!w) ADD_FAILURE() << "no widget " << id;
         return w ? *w : *page;
     }
@@ -168,10 +132,7 @@ struct WatchFixture : ::testing::Test {
     }
     // A press and a release at the middle of the widget.
     std::vector<ControlIntent> click(const Widget& w) {
-        const auto c = w.bounds().center();
-        h.send(*page, vorn_ui_test::move(c.x, c.y));
-        h.send(*page, vorn_ui_test::press(c.x, c.y));
-        h.send(*page, vorn_ui_test::release(c.x, c.y));
+        click_centre(h, *page, w);
         return take_intents(queue);
     }
 };
@@ -388,7 +349,7 @@ TEST_F(WatchFixture, SkipButtonShowsInsideShownSegmentsOnly) {
         c.change(library);
         library.position = c.position;
         build(c.video);
-        const Widget* button = by_id(*page, "sb_skip_btn");
+        const Widget* button = find_id(*page, "sb_skip_btn");
         ASSERT_EQ(button != nullptr, c.skip_to.has_value()) << c.name;
         if (!button) continue;
         EXPECT_EQ(click(*button), (std::vector<ControlIntent>{intent::SkipSegment{*c.skip_to}})) << c.name;
@@ -447,7 +408,7 @@ TEST_F(WatchFixture, TitleCountsAndChannelLineFollowTheLibrary) {
         const auto& like = dynamic_cast<const Flex&>(need("like_btn"));
         EXPECT_EQ(texts_of(like), std::vector<std::string>{c.likes}) << c.name;
         EXPECT_EQ(like.background()->fill, c.like_active ? theme.selection : theme.control) << c.name;
-        const Widget* dislike = by_id(*page, "dislike_pill");
+        const Widget* dislike = find_id(*page, "dislike_pill");
         EXPECT_EQ(dislike != nullptr, !c.dislikes.empty()) << c.name;
         if (dislike) {
             EXPECT_EQ(texts_of(*dislike), std::vector<std::string>{c.dislikes}) << c.name;
@@ -456,7 +417,7 @@ TEST_F(WatchFixture, TitleCountsAndChannelLineFollowTheLibrary) {
         const auto& subscribe = dynamic_cast<const Flex&>(need("subscribe_btn"));
         EXPECT_EQ(texts_of(subscribe), std::vector<std::string>{c.subscribe}) << c.name;
         EXPECT_EQ(subscribe.background()->fill, c.subscribe == "Subscribe" ? theme.selection : theme.control);
-        EXPECT_NE(by_id(*page, "queue_btn_v_engine"), nullptr);
+        EXPECT_NE(find_id(*page, "queue_btn_v_engine"), nullptr);
         EXPECT_TRUE(has_text(*page, "12K subscribers")) << c.name;
     }
 }
@@ -476,10 +437,10 @@ TEST_F(WatchFixture, ControlsQueueTheirIntents) {
         std::function<const Widget*(const Widget&)> find;
         ControlIntent intent;
     } cases[] = {
-        {"like", [](const Widget& p) { return by_id(p, "like_btn"); }, intent::ToggleLike{"v_engine"}},
-        {"share", [](const Widget& p) { return by_id(p, "share_btn"); }, intent::CopyShareLink{"v_engine"}},
-        {"subscribe", [](const Widget& p) { return by_id(p, "subscribe_btn"); }, intent::ToggleSubscription{"c_ada"}},
-        {"settings", [](const Widget& p) { return by_id(p, "watch_settings"); }, intent::Navigate{Route::settings()}},
+        {"like", [](const Widget& p) { return find_id(p, "like_btn"); }, intent::ToggleLike{"v_engine"}},
+        {"share", [](const Widget& p) { return find_id(p, "share_btn"); }, intent::CopyShareLink{"v_engine"}},
+        {"subscribe", [](const Widget& p) { return find_id(p, "subscribe_btn"); }, intent::ToggleSubscription{"c_ada"}},
+        {"settings", [](const Widget& p) { return find_id(p, "watch_settings"); }, intent::Navigate{Route::settings()}},
         {"creator", [](const Widget& p) { return by_label(p, "Open creator: Ada Lovelace"); },
          intent::OpenCreator{"c_ada"}},
         {"autoplay", [](const Widget& p) -> const Widget* { return all_of<widgets::Switch>(p).at(0); },
@@ -500,7 +461,7 @@ TEST_F(WatchFixture, ControlsQueueTheirIntents) {
 
 TEST_F(WatchFixture, NoticesShowTheNewestFour) {
     build("v_engine");
-    EXPECT_EQ(by_id(*page, "notices"), nullptr);
+    EXPECT_EQ(find_id(*page, "notices"), nullptr);
     library.notices = {"n1", "n2", "n3", "n4", "n5", "n6"};
     build("v_engine");
     EXPECT_EQ(texts_of(need("notices")), (std::vector<std::string>{"n1", "n2", "n3", "n4"}));
@@ -616,4 +577,4 @@ TEST_F(WatchFixture, RendersInEveryThemeWidthAndScale) {
 }
 
 }  // namespace
-}  // namespace sarn::screens
+}  // namespace sarn::screens::test

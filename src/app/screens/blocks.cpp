@@ -29,10 +29,6 @@ constexpr float kCardThumbnailHeight = 169.0f;
 constexpr float kRowThumbnailHeight = 90.0f;
 constexpr float kWatchedProgress = 0.35f;
 
-IconWidget icon(std::uint16_t number, float size, Color color) {
-    return IconWidget::make(number, size, 1.5f, color);
-}
-
 bool crowd_titles(const Library& library) {
     return library.settings.dearrow && library.settings.dearrow_titles;
 }
@@ -68,6 +64,10 @@ Text colored_label_text(std::string_view content, float size, Color color) {
 Text colored_label_text(const char* content, float size, Color color) {
     return colored_label_text(std::string(content), size, color);
 }
+
+// ---- icons ----
+
+IconWidget icon(std::uint16_t number, float size, Color color) { return IconWidget::make(number, size, 1.5f, color); }
 
 // ---- spacing ----
 
@@ -222,8 +222,8 @@ Flex settings_section(const Theme& theme, std::string_view title, std::vector<Fl
     return section;
 }
 
-Flex settings_switch_row(const Theme& theme, std::string_view title, std::string_view description,
-                         widgets::Switch toggle, bool dimmed) {
+Flex settings_row(const Theme& theme, std::string_view title, std::string_view description,
+                  vorn_ui::widget::WidgetPtr trailing, bool dimmed) {
     return Flex::row()
         .with_width(FlexSize::fill())
         .with_padding_xy(0, 10)
@@ -234,7 +234,12 @@ Flex settings_switch_row(const Theme& theme, std::string_view title, std::string
                    .with_gap(3)
                    .child(colored_label_text(title, 14.5f, dimmed ? theme.text_muted : theme.text))
                    .child(colored_label_text(description, 12.5f, theme.text_muted)))
-        .child(std::move(toggle));
+        .child(std::move(trailing));
+}
+
+Flex settings_switch_row(const Theme& theme, std::string_view title, std::string_view description,
+                         widgets::Switch toggle, bool dimmed) {
+    return settings_row(theme, title, description, std::move(toggle), dimmed);
 }
 
 Flex settings_switch_row(const Theme& theme, std::string_view title, std::string_view description,
@@ -297,6 +302,14 @@ Flex video_card(const Library& library, const Theme& theme, const IntentQueue& q
         .with_label(fmt::format("Open video: {}", title))
         .child(std::move(thumbnail))
         .child(std::move(details));
+}
+
+std::vector<Flex> video_card(const Library& library, const Theme& theme, const IntentQueue& queue,
+                             const ImageStoreHandle& store, std::span<const Video* const> videos) {
+    std::vector<Flex> cards;
+    cards.reserve(videos.size());
+    for (const Video* video : videos) cards.push_back(video_card(library, theme, queue, store, *video));
+    return cards;
 }
 
 Flex video_row(const Library& library, const Theme& theme, const IntentQueue& queue, const ImageStoreHandle& store,

@@ -16,13 +16,11 @@
 #include "sarn/app/screens/shell.h"
 #include "sarn/app/widgets/image_box.h"
 #include "vorn_ui/format.h"
-#include "vorn_ui/widget/icon_widget.h"
 
 namespace sarn::screens {
 
 using vorn_ui::Color;
 using vorn_ui::Theme;
-using vorn_ui::widget::IconWidget;
 using vorn_ui::widget::scrollable::Scrollable;
 using widgets::Background;
 using widgets::FlexAlign;
@@ -40,20 +38,10 @@ constexpr float kCoverWidth = 240.0f;
 constexpr float kCoverHeight = 135.0f;
 constexpr float kSparseResultWidth = 440.0f;
 
-IconWidget icon(std::uint16_t number, float size, Color color) { return IconWidget::make(number, size, 1.5f, color); }
-
 // The page of a route whose record the Library lacks.
 Scrollable missing_record_page(const Theme& theme, std::string_view title) {
     return scroll_page(
         Flex::column().with_width(FlexSize::fill()).with_padding(24).child(empty_state(theme, title, "")));
-}
-
-std::vector<Flex> video_cards(const PageContext& cx, const std::vector<const Video*>& videos) {
-    std::vector<Flex> cards;
-    cards.reserve(videos.size());
-    for (const Video* video : videos)
-        cards.push_back(video_card(cx.library, cx.theme(), cx.intents, cx.images, *video));
-    return cards;
 }
 
 // A name with its verified mark; the row spans its column so that a long
@@ -153,6 +141,7 @@ Scrollable channel_page(const PageContext& cx, std::string_view channel_id) {
                                  .child(colored_label_text(channel->description, 13, theme.text_muted)))
                       .child(std::move(subscribe));
 
+    const std::vector<const Video*> uploads = library.videos_of_channel(channel->id);
     return scroll_page(
         Flex::column()
             .with_width(FlexSize::fill())
@@ -163,7 +152,7 @@ Scrollable channel_page(const PageContext& cx, std::string_view channel_id) {
             .child(std::move(header))
             .child(divider(theme))
             .child(label_text("Videos", 16))
-            .child(video_grid(theme, "video_grid", video_cards(cx, library.videos_of_channel(channel->id)))));
+            .child(video_grid(theme, "video_grid", video_card(library, theme, cx.intents, cx.images, uploads))));
 }
 
 Scrollable playlist_page(const PageContext& cx, std::string_view playlist_id) {
@@ -278,7 +267,8 @@ Scrollable search_page(const PageContext& cx, std::string_view query) {
                                    .with_shrink(1)
                                    .child(video_card(library, theme, cx.intents, cx.images, *videos.front()))));
             } else {
-                body = std::move(body).child(video_grid(theme, "video_grid", video_cards(cx, videos)));
+                body = std::move(body).child(
+                    video_grid(theme, "video_grid", video_card(library, theme, cx.intents, cx.images, videos)));
             }
         }
     }

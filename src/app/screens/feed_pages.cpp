@@ -17,12 +17,10 @@
 
 #include "sarn/app/screens/blocks.h"
 #include "sarn/app/screens/shell.h"
-#include "vorn_ui/widget/icon_widget.h"
 
 namespace sarn::screens {
 
 using vorn_ui::Theme;
-using vorn_ui::widget::IconWidget;
 using vorn_ui::widget::scrollable::Scrollable;
 using widgets::Background;
 using widgets::FlexAlign;
@@ -47,18 +45,6 @@ constexpr float kHistoryMaxWidth = 820.0f;
 // The frame of Home, Trending, Subscriptions and History.
 Flex feed_frame() { return Flex::column().with_width(FlexSize::fill()).with_padding(kPagePadding).with_gap(18); }
 
-IconWidget icon(std::uint16_t number, float size, vorn_ui::Color color) {
-    return IconWidget::make(number, size, 1.5f, color);
-}
-
-std::vector<Flex> video_cards(const PageContext& cx, const std::vector<const Video*>& videos) {
-    std::vector<Flex> cards;
-    cards.reserve(videos.size());
-    for (const Video* video : videos)
-        cards.push_back(video_card(cx.library, cx.theme(), cx.intents, cx.images, *video));
-    return cards;
-}
-
 std::vector<const Video*> all_videos(const Library& library) {
     std::vector<const Video*> out;
     out.reserve(library.videos.size());
@@ -76,7 +62,9 @@ Text missing_line(const Theme& theme, std::string text) {
 Flex home_content(const PageContext& cx) {
     const Library& library = cx.library;
     const Theme& theme = cx.theme();
-    if (!library.videos.empty()) return video_grid(theme, "video_grid", video_cards(cx, all_videos(library)));
+    if (!library.videos.empty()) {
+        return video_grid(theme, "video_grid", video_card(library, theme, cx.intents, cx.images, all_videos(library)));
+    }
     // Loading before the error and offline states: going back to an empty
     // Home asks for the feed again (the root sets the loading flag and clears
     // the error), and the page then shows that the feed is on its way.
@@ -184,7 +172,8 @@ Scrollable trending_page(const PageContext& cx) {
     std::stable_sort(sorted.begin(), sorted.end(), [](const Video* a, const Video* b) { return a->views > b->views; });
     return scroll_page(feed_frame()
                            .child(page_header(cx.theme(), kIconTrending, "Trending", "Most-watched right now"))
-                           .child(video_grid(cx.theme(), "video_grid", video_cards(cx, sorted))));
+                           .child(video_grid(cx.theme(), "video_grid",
+                                             video_card(cx.library, cx.theme(), cx.intents, cx.images, sorted))));
 }
 
 Scrollable subscriptions_page(const PageContext& cx) {
@@ -207,7 +196,7 @@ Scrollable subscriptions_page(const PageContext& cx) {
     Flex uploads = Flex::column();
     const std::vector<const Video*> videos = library.subscribed_videos();
     if (!videos.empty()) {
-        uploads = video_grid(theme, "video_grid", video_cards(cx, videos));
+        uploads = video_grid(theme, "video_grid", video_card(library, theme, cx.intents, cx.images, videos));
     } else if (library.subscriptions.empty()) {
         uploads =
             empty_state(theme, "No subscriptions yet", "Subscribe to channels and their latest uploads land here.");

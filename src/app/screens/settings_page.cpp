@@ -14,14 +14,12 @@
 #include "sarn/sync/messages.h"
 #include "vorn_ui/format.h"
 #include "vorn_ui/icons.h"
-#include "vorn_ui/widget/icon_widget.h"
 #include "vorn_ui/widget/text_input.h"
 
 namespace sarn::screens {
 
 using vorn_ui::Color;
 using vorn_ui::Theme;
-using vorn_ui::widget::IconWidget;
 using vorn_ui::widget::TextInput;
 using widgets::Background;
 using widgets::FlexAlign;
@@ -37,8 +35,6 @@ constexpr std::uint16_t kIconChooser = vorn_ui::icons::code(vorn_ui::icons::Icon
 
 constexpr std::size_t kLocalKeyShown = 18;
 constexpr std::size_t kFingerprintLength = 10;
-
-IconWidget icon(std::uint16_t number, float size, Color color) { return IconWidget::make(number, size, 1.5f, color); }
 
 // The first `count` characters (code points) of a UTF-8 text.
 std::string_view first_chars(std::string_view text, std::size_t count) {
@@ -113,18 +109,8 @@ Flex quality_row(const PageContext& cx) {
                     .with_label(fmt::format("Playback quality, currently {}", quality))
                     .child(colored_label_text(quality, 12.5f, theme.text))
                     .child(icon(kIconChooser, 12, theme.text_muted));
-    return Flex::row()
-        .with_width(FlexSize::fill())
-        .with_padding_xy(0, 10)
-        .with_gap(16)
-        .with_cross_align(FlexAlign::Center)
-        .child(Flex::column()
-                   .with_grow(1)
-                   .with_gap(3)
-                   .child(colored_label_text("Preferred quality", 14.5f, theme.text))
-                   .child(colored_label_text("Highest resolution to request when available.", 12.5f,
-                                             theme.text_muted)))
-        .child(std::move(chip));
+    return settings_row(theme, "Preferred quality", "Highest resolution to request when available.", std::move(chip),
+                        false);
 }
 
 Flex playback_section(const PageContext& cx) {
@@ -312,24 +298,33 @@ Flex pairing_block(const PageContext& cx, const std::shared_ptr<PendingInvite>& 
         .child(settings_button(theme, cx.intents, "grayjay_pair", "Pair device", intent::PairDevice{}, false));
 }
 
-Flex confirmation_card(const PageContext& cx, const PeerRecord& peer) {
-    const Theme& theme = cx.theme();
-    const std::string print = fingerprint(peer);
+// One device as a card: the icon (19), the title (13.5) over the detail
+// line (11.5, muted), then the card's button.
+Flex device_card(const Theme& theme, Background background, std::uint16_t icon_number, Color icon_color,
+                 std::string_view title, std::string detail, Flex button) {
     return Flex::row()
         .with_width(FlexSize::fill())
         .with_gap(12)
         .with_padding(12)
         .with_cross_align(FlexAlign::Center)
-        .with_background(Background::filled(theme.tile, 12).with_border(1, theme.input_border))
-        .child(icon(kIconKey, 19, theme.accent))
+        .with_background(std::move(background))
+        .child(icon(icon_number, 19, icon_color))
         .child(Flex::column()
                    .with_grow(1)
                    .with_gap(2)
-                   .child(label_text("Confirm this device", 13.5f))
-                   .child(colored_label_text(fmt::format("Fingerprint {} · verify it on Grayjay", print), 11.5f,
-                                             theme.text_muted)))
-        .child(settings_button(theme, cx.intents, fmt::format("grayjay_approve_{}", print), "Approve",
-                               intent::ApproveDevice{peer.id}, false));
+                   .child(label_text(title, 13.5f))
+                   .child(colored_label_text(std::move(detail), 11.5f, theme.text_muted)))
+        .child(std::move(button));
+}
+
+Flex confirmation_card(const PageContext& cx, const PeerRecord& peer) {
+    const Theme& theme = cx.theme();
+    const std::string print = fingerprint(peer);
+    return device_card(theme, Background::filled(theme.tile, 12).with_border(1, theme.input_border), kIconKey,
+                       theme.accent, "Confirm this device",
+                       fmt::format("Fingerprint {} · verify it on Grayjay", print),
+                       settings_button(theme, cx.intents, fmt::format("grayjay_approve_{}", print), "Approve",
+                                       intent::ApproveDevice{peer.id}, false));
 }
 
 Flex approved_header(const PageContext& cx) {
@@ -344,21 +339,10 @@ Flex approved_header(const PageContext& cx) {
 Flex approved_row(const PageContext& cx, const PeerRecord& peer, std::uint64_t now) {
     const Theme& theme = cx.theme();
     const std::string print = fingerprint(peer);
-    return Flex::row()
-        .with_width(FlexSize::fill())
-        .with_gap(12)
-        .with_padding(12)
-        .with_cross_align(FlexAlign::Center)
-        .with_background(Background::filled(theme.control, theme.radius_control))
-        .child(icon(kIconMonitor, 19, theme.text_muted))
-        .child(Flex::column()
-                   .with_grow(1)
-                   .with_gap(2)
-                   .child(label_text(peer.name, 13.5f))
-                   .child(colored_label_text(fmt::format("{} · {}", print, peer_sync_text(peer, now)), 11.5f,
-                                             theme.text_muted)))
-        .child(settings_button(theme, cx.intents, fmt::format("grayjay_revoke_{}", print), "Revoke",
-                               intent::RevokeDevice{peer.id}, true));
+    return device_card(theme, Background::filled(theme.control, theme.radius_control), kIconMonitor, theme.text_muted,
+                       peer.name, fmt::format("{} · {}", print, peer_sync_text(peer, now)),
+                       settings_button(theme, cx.intents, fmt::format("grayjay_revoke_{}", print), "Revoke",
+                                       intent::RevokeDevice{peer.id}, true));
 }
 
 // A device waiting for approval gets a card unless it was revoked meanwhile.

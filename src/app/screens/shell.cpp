@@ -12,7 +12,6 @@
 #include "sarn/app/palette_search.h"
 #include "sarn/app/screens/blocks.h"
 #include "vorn_ui/icons.h"
-#include "vorn_ui/widget/icon_widget.h"
 #include "vorn_ui/widget/text_input.h"
 
 namespace sarn::screens {
@@ -21,7 +20,6 @@ namespace {
 
 using vorn_ui::icons::Icon;
 using vorn_ui::icons::code;
-using vorn_ui::widget::IconWidget;
 using vorn_ui::widget::TextInput;
 using widgets::Background;
 using widgets::FlexAlign;
@@ -29,10 +27,6 @@ using widgets::FlexAlign;
 constexpr float kTopBarHeight = 66.0f;
 constexpr std::size_t kPaletteRows = 8;
 constexpr std::uint8_t kSearchInputKind = 2;
-
-IconWidget icon(Icon which, float size, vorn_ui::Color color) {
-    return IconWidget::make(code(which), size, 1.5f, color);
-}
 
 // A 40 × 40 box holding one icon, with the hover colour of a bar button.
 Flex bar_button_box(const vorn_ui::Theme& theme, Icon which, std::string id) {
@@ -43,7 +37,7 @@ Flex bar_button_box(const vorn_ui::Theme& theme, Icon which, std::string id) {
         .with_cross_align(FlexAlign::Center)
         .with_main_align(FlexAlign::Center)
         .with_hover_background(Background::filled(theme.control_hover, theme.radius_control))
-        .child(icon(which, 20, theme.text));
+        .child(icon(code(which), 20, theme.text));
 }
 
 Flex search_box(const vorn_ui::Theme& theme, const vorn_ui::local_state::TextState& search_text) {
@@ -58,7 +52,7 @@ Flex search_box(const vorn_ui::Theme& theme, const vorn_ui::local_state::TextSta
         .with_gap(10)
         .with_cross_align(FlexAlign::Center)
         .with_background(Background::filled(theme.control, theme.radius_control).with_border(1, theme.border))
-        .child(icon(Icon::Search, 18, theme.text_muted))
+        .child(icon(code(Icon::Search), 18, theme.text_muted))
         .child(Flex::row().with_grow(1).with_shrink(1).child(TextInput::from_state(search_text)
                                                                  .with_id("search_input")
                                                                  .with_kind(kSearchInputKind)
@@ -123,14 +117,14 @@ Flex palette_row(const vorn_ui::Theme& theme, const IntentQueue& queue, const Pa
                    .with_cross_align(FlexAlign::Center)
                    .with_main_align(FlexAlign::Center)
                    .with_background(Background::filled(theme.control, theme.radius_control))
-                   .child(icon(channel ? Icon::Subscriptions : Icon::Play, 16, theme.text_muted)))
+                   .child(icon(code(channel ? Icon::Subscriptions : Icon::Play), 16, theme.text_muted)))
         .child(Flex::column()
                    .with_grow(1)
                    .with_shrink(1)
                    .with_gap(2)
                    .child(label_text(entry.title, 14))
                    .child(colored_label_text(subtitle, 12, theme.text_muted)))
-        .child(icon(Icon::ArrowUpRight, 14, theme.text_muted));
+        .child(icon(code(Icon::ArrowUpRight), 14, theme.text_muted));
 }
 
 Flex palette_note(const vorn_ui::Theme& theme, std::string_view text) {
@@ -184,7 +178,7 @@ Flex sidebar_item(const vorn_ui::Theme& theme, std::uint16_t icon_number, std::s
                .with_label(std::string(label))
                .with_width(FlexSize::fill())
                .with_hover_background(Background::filled(selected ? theme.selection : theme.control_hover, theme.radius))
-               .child(IconWidget::make(icon_number, wide ? 21 : 22, 1.5f, ink))
+               .child(icon(icon_number, wide ? 21 : 22, ink))
                .child(colored_label_text(label, wide ? 14 : 11, ink));
     if (selected) item = std::move(item).with_background(Background::filled(theme.selection, theme.radius));
     if (auto binding = route_binding(route)) item = std::move(item).with_binding(std::move(*binding));
@@ -220,7 +214,7 @@ Flex sidebar(const PageContext& cx, double width) {
                                  .with_cross_align(FlexAlign::Center)
                                  .with_main_align(FlexAlign::Center)
                                  .with_background(Background::filled(theme.accent, theme.radius))
-                                 .child(icon(Icon::Play, 22, vorn_ui::Color::white())))
+                                 .child(icon(code(Icon::Play), 22, vorn_ui::Color::white())))
                       .child_if(wide, label_text("Sarn", 16))
                       .child(sized_box(1, 6));
     for (const Entry& e : entries) {
@@ -248,7 +242,7 @@ std::optional<Flex> action_palette(const PageContext& cx, const vorn_ui::local_s
             .with_gap(10)
             .with_cross_align(FlexAlign::Center)
             .with_background(Background::filled(theme.control, theme.radius_input).with_border(1, theme.input_border))
-            .child(icon(Icon::Search, 18, theme.accent))
+            .child(icon(code(Icon::Search), 18, theme.accent))
             .child(Flex::row().with_grow(1).with_shrink(1).child(TextInput::from_state(palette_text)
                                                                      .with_id("palette_input")
                                                                      .with_kind(kSearchInputKind)

@@ -15,13 +15,11 @@
 #include "sarn/app/widgets/switch.h"
 #include "vorn_ui/format.h"
 #include "vorn_ui/icons.h"
-#include "vorn_ui/widget/icon_widget.h"
 
 namespace sarn::screens {
 
 using vorn_ui::Color;
 using vorn_ui::Theme;
-using vorn_ui::widget::IconWidget;
 using vorn_ui::widget::video_player::SponsorMark;
 using vorn_ui::widget::video_player::VideoPlayer;
 using widgets::Background;
@@ -54,8 +52,6 @@ constexpr std::uint32_t kResolutionSettingKind = 9;
 constexpr std::int64_t kResolutionSettingValue = 1;
 
 const Color kWhite = Color::white();
-
-IconWidget icon(std::uint16_t number, float size, Color color) { return IconWidget::make(number, size, 1.5f, color); }
 
 // min and max that ignore an operand that is not a number.
 double min_defined(double a, double b) {

@@ -20,6 +20,7 @@
 // Interface thread only.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -35,6 +36,7 @@
 #include "vorn_actions/resource.h"
 #include "vorn_ui/icons.h"
 #include "vorn_ui/theme.h"
+#include "vorn_ui/widget/icon_widget.h"
 #include "vorn_ui/widget/text_widget.h"
 #include "vorn_ui/widget/video_player.h"
 
@@ -62,6 +64,11 @@ Text label_text(const char* content, float size);
 Text colored_label_text(std::string content, float size, vorn_ui::Color color);
 Text colored_label_text(std::string_view content, float size, vorn_ui::Color color);
 Text colored_label_text(const char* content, float size, vorn_ui::Color color);
+
+// ---- icons ----
+// Every icon on the pages: the glyph of the number at the size, drawn with
+// the 1.5 stroke in the colour.
+vorn_ui::widget::IconWidget icon(std::uint16_t number, float size, vorn_ui::Color color);
 
 // ---- spacing ----
 // An empty row with grow 1 (pushes what follows to the end).
@@ -113,7 +120,17 @@ Flex queue_toggle_button(const Library& library, const vorn_ui::Theme& theme, st
 // a 1 × 8 gap, then the rows with a divider between each two.
 Flex settings_section(const vorn_ui::Theme& theme, std::string_view title, std::vector<Flex> rows);
 // A full-width row: title (14.5, `text`, or `text_muted` when dimmed) over
-// the description (12.5, muted) in a growing column, then the switch.
+// the description (12.5, muted) in a growing column, then the trailing
+// control (a switch, a chip).
+Flex settings_row(const vorn_ui::Theme& theme, std::string_view title, std::string_view description,
+                  vorn_ui::widget::WidgetPtr trailing, bool dimmed);
+template <widgets::WidgetValue W>
+Flex settings_row(const vorn_ui::Theme& theme, std::string_view title, std::string_view description, W trailing,
+                  bool dimmed) {
+    return settings_row(theme, title, description,
+                        vorn_ui::widget::WidgetPtr(std::make_unique<W>(std::move(trailing))), dimmed);
+}
+// The settings row of a switch.
 Flex settings_switch_row(const vorn_ui::Theme& theme, std::string_view title, std::string_view description,
                          widgets::Switch toggle, bool dimmed);
 Flex settings_switch_row(const vorn_ui::Theme& theme, std::string_view title, std::string_view description,
@@ -130,6 +147,9 @@ std::string video_meta_line(std::uint64_t views, std::string_view published);
 // crowd-sourced one when both DeArrow switches are on.
 Flex video_card(const Library& library, const vorn_ui::Theme& theme, const IntentQueue& queue,
                 const ImageStoreHandle& store, const Video& video);
+// One card per video, in order.
+std::vector<Flex> video_card(const Library& library, const vorn_ui::Theme& theme, const IntentQueue& queue,
+                             const ImageStoreHandle& store, std::span<const Video* const> videos);
 // The list form (queue, history, up next): a 160-wide thumbnail (90 high,
 // no progress) beside the title (13), channel (12) and meta line (11.5,
 // only when not empty). Same intent and label as the card.

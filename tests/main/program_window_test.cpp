@@ -31,12 +31,22 @@
 #include "sarn/actions/owner_history.h"
 #include "sarn/backend/ytdlp_backend.h"
 #include "sarn/main/launch.h"
-#include "tree_dump.h"
+#include "page_test_support.h"
 #include "vorn_test/local_server.h"
 #include "vorn_ui/persist.h"
 #include "vorn_ui/theme.h"
 #include "x_client.h"
 #include "xvfb_display.h"
+
+// The tree helpers live with the page tests now.
+namespace sarn::test {
+using screens::test::dump_text;
+using screens::test::dump_tree;
+using screens::test::DumpRow;
+using screens::test::find_id;
+using screens::test::find_text;
+using screens::test::with_id_prefix;
+}  // namespace sarn::test
 
 namespace sarn::entry {
 namespace {

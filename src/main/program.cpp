@@ -1,19 +1,31 @@
 #include "sarn/main/program.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <variant>
 
 #include <fmt/format.h>
 
 #include "sarn/main/bench_scroll.h"
+#include "sarn/main/dev_services.h"
 #include "sarn/main/launch.h"
+#include "sarn/main/live_shots.h"
+#include "sarn/main/probes.h"
 #include "sarn/main/test_origin.h"
 
 namespace sarn::entry {
 
 namespace {
 
-MainError not_built(std::string_view what) { return MainError::from_text(fmt::format("{} is not built yet", what)); }
+// A probe that found nothing ends the process here with its own status,
+// after everything it wrote is out.
+std::expected<void, MainError> end_mode(const ModeResult& result) {
+    if (!result) return std::unexpected(result.error());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    if (*result != ModeExit::Success) std::exit(static_cast<int>(*result));
+    return {};
+}
 
 }  // namespace
 
@@ -26,18 +38,18 @@ std::expected<void, MainError> run_developer_mode(const DeveloperMode& mode) {
                 std::fflush(stdout);
                 return done;
             } else if constexpr (std::is_same_v<M, mode::ProbeTrending>) {
-                return std::unexpected(not_built("the trending probe (--probe-trending)"));
+                return end_mode(probe_trending(dev_services_from_environment()));
             } else if constexpr (std::is_same_v<M, mode::ProbeEngine>) {
-                return std::unexpected(not_built("the media engine probe (--probe-engine)"));
+                return end_mode(probe_engine(dev_services_from_environment(), m.video_id));
             } else if constexpr (std::is_same_v<M, mode::LiveShots>) {
-                return std::unexpected(not_built("the live screenshots mode (--live-shots)"));
+                return live_shots(dev_services_from_environment(), m.option.directory, m.option.query);
             } else if constexpr (std::is_same_v<M, mode::ProbeYtDlp>) {
-                return std::unexpected(not_built("the yt-dlp probe (--probe-ytdlp)"));
+                return end_mode(probe_ytdlp(dev_services_from_environment(), m.search));
             } else if constexpr (std::is_same_v<M, mode::ProbeAvatars>) {
-                return std::unexpected(not_built("the avatar probe (--probe-avatars)"));
+                return end_mode(probe_avatars(dev_services_from_environment(), m.search));
             } else {
                 static_assert(std::is_same_v<M, mode::ProbeLive>);
-                return std::unexpected(not_built("the live catalogue probe (--probe)"));
+                return end_mode(probe_live(dev_services_from_environment(), m.search));
             }
         },
         mode);

@@ -1,5 +1,5 @@
-// What main reports: the error line's debug forms, the developer modes that
-// are not part of this build, and the test-only origin setting.
+// What main reports: the error line's debug forms, and the test-only origin
+// setting. The developer modes run as child processes in probe_process_test.cpp.
 #include "sarn/main/program.h"
 
 #include <gtest/gtest.h>
@@ -20,28 +20,6 @@ TEST(ErrorLine, DebugFormsOfTheErrors) {
     EXPECT_EQ(error_line(MainError::from_layout(
                   vorn_ui::layout::LayoutError{vorn_ui::layout::LayoutError::Kind::InvalidNode, "node 7"})),
               "Error: LayoutError { kind: InvalidNode, message: \"node 7\" }\n");
-}
-
-TEST(DeveloperModes, ProbesAndShotsAnswerThatTheyAreNotBuilt) {
-    const struct {
-        std::vector<std::string> args;
-        const char* names;
-    } cases[] = {
-        {{"prog", "--probe-trending"}, "--probe-trending"},
-        {{"prog", "--probe-gst=abc"}, "--probe-engine"},
-        {{"prog", "--live-shots", "out"}, "--live-shots"},
-        {{"prog", "--probe-ytdlp"}, "--probe-ytdlp"},
-        {{"prog", "--probe-avatars"}, "--probe-avatars"},
-        {{"prog", "--probe=x"}, "--probe)"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.names);
-        auto result = run_program(c.args);
-        ASSERT_FALSE(result.has_value());
-        EXPECT_NE(result.error().debug.find("not built"), std::string::npos) << result.error().debug;
-        EXPECT_NE(result.error().debug.find(c.names), std::string::npos) << result.error().debug;
-        EXPECT_EQ(result.error().debug.front(), '"');
-    }
 }
 
 // Sets a variable for one scope.

@@ -38,6 +38,16 @@
 #include "x_client.h"
 #include "xvfb_display.h"
 
+// The tree helpers live with the page tests now.
+namespace sarn::test {
+using screens::test::dump_text;
+using screens::test::dump_tree;
+using screens::test::DumpRow;
+using screens::test::find_id;
+using screens::test::find_text;
+using screens::test::with_id_prefix;
+}  // namespace sarn::test
+
 namespace sarn::entry {
 namespace {
 

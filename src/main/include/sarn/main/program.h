@@ -13,8 +13,9 @@
 
 namespace sarn::entry {
 
-// Runs the developer mode; the probes and the live screenshots are not part
-// of this build and answer so.
+// Runs the developer mode with the program's services (dev_services.h). A
+// probe that finds nothing ends the process here with its status (2, or 3
+// for the engine probe) once its output is flushed.
 std::expected<void, MainError> run_developer_mode(const DeveloperMode& mode);
 
 // The developer mode the arguments name, or the application.

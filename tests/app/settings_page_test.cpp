@@ -112,7 +112,12 @@ struct SettingsFixture {
     std::vector<Widget*> rows(std::size_t index) {
         std::vector<Widget*> out;
         auto kids = section(index).children_mut();
-        for (std::size_t i = 2; i < kids.size(); i += 2) out.push_back(kids[i].get());
+        for (std::size_t i = 2; i < kids.size(); i += 2) {
+            // The device-sync rows sit in a spacing column each.
+            Widget* row = kids[i].get();
+            if (index == 3 && row->children().size() == 1) row = row->children_mut()[0].get();
+            out.push_back(row);
+        }
         return out;
     }
     void click(Widget& target) { click_centre(h, *page, target); }
@@ -325,9 +330,11 @@ TEST(SettingsPageLayout, ColumnSectionsAndControlsAtTwoWidths) {
             const ui::Rect title = f.section(i).children()[0]->bounds();
             EXPECT_EQ(title.y0, s.y0 + 16);
             const auto rows = f.rows(i);
-            EXPECT_EQ(rows[0]->bounds().y0, title.y1 + 2 + 8 + 2) << i;
+            // The device-sync rows keep 10 above and below inside their spacing.
+            const double pad = i == 3 ? 10 : 0;
+            EXPECT_EQ(rows[0]->bounds().y0, title.y1 + 2 + 8 + 2 + pad) << i;
             for (std::size_t r = 1; r < rows.size(); ++r) {
-                EXPECT_EQ(rows[r]->bounds().y0, rows[r - 1]->bounds().y1 + 5) << i << "/" << r;  // 2, divider, 2
+                EXPECT_EQ(rows[r]->bounds().y0, rows[r - 1]->bounds().y1 + 5 + 2 * pad) << i << "/" << r;  // 2, divider, 2
                 EXPECT_EQ(rows[r]->bounds().x0, 44);
                 EXPECT_EQ(rows[r]->bounds().x1, row_end);
             }

@@ -348,6 +348,17 @@ Flex approved_row(const PageContext& cx, const PeerRecord& peer, std::uint64_t n
 // A device waiting for approval gets a card unless it was revoked meanwhile.
 bool awaits_approval(const PeerRecord& peer) { return peer.pending_approval && !peer.revoked_at.has_value(); }
 
+// The rows of the device-sync section keep the other sections' 10 above and
+// below, so that their text and buttons do not touch the dividers.
+std::vector<Flex> spaced(std::vector<Flex> rows) {
+    std::vector<Flex> out;
+    out.reserve(rows.size());
+    for (Flex& row : rows) {
+        out.push_back(Flex::column().with_width(FlexSize::fill()).with_padding_xy(0, 10).child(std::move(row)));
+    }
+    return out;
+}
+
 Flex device_sync_section(const PageContext& cx, const DeviceSyncHandle& device_sync,
                          const std::shared_ptr<PendingInvite>& invite, std::uint64_t now) {
     const Theme& theme = cx.theme();
@@ -357,7 +368,7 @@ Flex device_sync_section(const PageContext& cx, const DeviceSyncHandle& device_s
         rows.push_back(muted_box(theme,
                                  "Encrypted device sync is unavailable on this desktop. Ensure the desktop secret "
                                  "broker is available and unlocked, then reopen Sarn."));
-        return settings_section(theme, "Device sync", std::move(rows));
+        return settings_section(theme, "Device sync", spaced(std::move(rows)));
     }
     if (const auto& key = device_sync.local_key()) rows.push_back(local_key_row(theme, *key));
     rows.push_back(pairing_block(cx, invite));
@@ -374,7 +385,7 @@ Flex device_sync_section(const PageContext& cx, const DeviceSyncHandle& device_s
     if (!any_approved) {
         rows.push_back(muted_box(theme, "No approved devices yet. Pairing requires confirmation on both devices."));
     }
-    return settings_section(theme, "Device sync", std::move(rows));
+    return settings_section(theme, "Device sync", spaced(std::move(rows)));
 }
 
 std::uint64_t system_now_unix_seconds() {

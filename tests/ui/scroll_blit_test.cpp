@@ -80,7 +80,7 @@ class Swatch final : public Widget {
 
 // A row of shapes in one colour each, at fractions of a pixel: rounded
 // rectangles filled and bordered as boxes are, circles, curved and mitred
-// paths. The viewport's edges and the areas drawn afresh cut them across
+// paths, and a thumbnail with a gradient and a rounded clip. The viewport's edges and the areas drawn afresh cut them across
 // their rows; each must come out as a whole drawing gives it.
 class SolidSwatch final : public Widget {
  public:
@@ -123,6 +123,25 @@ class SolidSwatch final : public Widget {
     mitred.miter_limit = 4.0;
     scene.stroke(mitred, t, Color::rgba8(200, 90, 220), zigzag);
     scene.fill(FillRule::NonZero, t, Color::rgba8(20, 20, 26, 160), RoundedRect{Rect{b.x0 + 175.5, b.y0 - 1.2, b.x0 + 240.2, b.y1 + 1.4}, 6});
+    // A thumbnail: a gradient card, what is drawn on it clipped to its
+    // rounded shape, a faint outline.
+    const RoundedRect thumb{Rect{b.x0 + 200.3 + f, b.y0 + 2.2, b.x0 + 268.7, b.y1 - 1.6 - f}, 12};
+    scene.fill(FillRule::NonZero, t,
+               LinearGradient{{thumb.rect.x0, thumb.rect.y0}, {thumb.rect.x1, thumb.rect.y1},
+                              {{0.0f, Color::rgba8(shade, 40, 90)}, {1.0f, Color::rgba8(30, shade, 200)}}},
+               thumb);
+    scene.push_layer(BlendMode::Normal, 1.0f, t, thumb);
+    scene.fill(FillRule::NonZero, t, Color::rgba8(255, 255, 255, 18), Circle{{thumb.rect.x1 - 10, thumb.rect.y0 + 6}, 21});
+    scene.fill(FillRule::NonZero, t, Color::rgba8(0, 0, 0, 110), Circle{thumb.rect.center(), 11.5});
+    Path play;
+    const Point c = thumb.rect.center();
+    play.move_to({c.x - 3, c.y - 6}).line_to({c.x - 3, c.y + 6}).line_to({c.x + 6, c.y}).close();
+    scene.fill(FillRule::NonZero, t, Color::white(), play);
+    scene.pop_layer();
+    Stroke outline = Stroke::with_width(1.0);
+    outline.join = LineJoin::Round;
+    outline.cap = LineCap::Round;
+    scene.stroke(outline, t, Color::rgba8(255, 255, 255, 20), thumb);
   }
   std::string_view type_name() const override { return "SolidSwatch"; }
   Rect bounds() const override { return m_bounds; }

@@ -254,21 +254,38 @@ bool clip_exact(const SceneCommand& cmd) {
   return false;
 }
 
-// Whether a shape filled or stroked in one colour through a plain scale and
-// translation gives the pixels of an unclipped drawing when whole-pixel clips
-// cut it only across, along pixel rows (none reaching into its columns).
-// Cairo keeps every edge of the shape's outline where such a clip cuts it,
-// only shortened, and scan-converts each pixel row from the edges' exact
-// positions; what it leaves out or simplifies lies beyond the clip. Clips
-// that cut into its columns split its edges, and gradients and layers that
-// are not plain rectangles take other paths, so those stay cut.
+bool plain_transform(const Affine& t) {
+  return t.b == 0 && t.c == 0 && finite(t.a) && finite(t.d) && finite(t.e) && finite(t.f);
+}
+
+// Whether a shape filled through a plain scale and translation, in one
+// colour or a gradient that moves exactly, or a rectangle (rounded or not)
+// stroked with round joins in one colour, gives the pixels of an unclipped
+// drawing when whole-pixel clips cut it only across, along pixel rows (none
+// reaching into its columns). Cairo keeps every edge of the shape's outline
+// where such a clip cuts it, only shortened, and scan-converts each pixel row
+// from the edges' exact positions; a gradient is computed along each row from
+// the same first column. What it leaves out or simplifies lies beyond the
+// clip. Clips that cut into its columns split its edges, and other strokes
+// are simplified within reach of the clip, so those stay cut.
 bool exact_across_rows(const SceneCommand& cmd) {
-  auto plain = [](const Affine& t) {
-    return t.b == 0 && t.c == 0 && finite(t.a) && finite(t.d) && finite(t.e) && finite(t.f);
-  };
-  if (const auto* fill = std::get_if<FillCommand>(&cmd))
-    return std::holds_alternative<Color>(fill->brush) && plain(fill->transform);
+  if (const auto* fill = std::get_if<FillCommand>(&cmd)) {
+    if (!plain_transform(fill->transform)) return false;
+    return std::holds_alternative<Color>(fill->brush) || moves_exactly(fill->transform);
+  }
+  if (const auto* stroke = std::get_if<StrokeCommand>(&cmd)) {
+    return plain_transform(stroke->transform) && std::holds_alternative<Color>(stroke->brush) &&
+           stroke->stroke.join == LineJoin::Round &&
+           (std::holds_alternative<Rect>(stroke->shape) || std::holds_alternative<RoundedRect>(stroke->shape));
+  }
   return false;
+}
+
+// Whether an opaque layer clips to its shape through a plain scale and
+// translation: Cairo cuts what is drawn inside it with the shape's outline,
+// which whole-pixel clips across its rows leave as they leave a filled shape.
+bool layer_exact_across_rows(const PushLayerCommand& push) {
+  return push.alpha >= 1.0f && plain_transform(push.transform) && shape_extent(push.clip).has_value();
 }
 
 // A content command as the two frames can match it: its kind, what it
@@ -287,8 +304,8 @@ struct Walk {
   std::vector<std::optional<Rect>> layer_extent;  // per layer: device area of its clip, within those around it
   std::vector<bool> clip_exact;  // per command: drawn through any whole-pixel clip, it gives the
                                  // pixels of an unclipped drawing (see below)
-  std::vector<bool> row_exact;   // per drawing command: so does it through whole-pixel clips that
-                                 // leave its columns whole (exact_across_rows, within plain layers)
+  std::vector<bool> row_exact;   // per command: so does it through whole-pixel clips that leave its
+                                 // columns whole (exact_across_rows, within such layers)
   std::size_t end = 0;                      // the layer's closing command (or the end of the scene)
   std::vector<ContentKey> content;          // the container's drawing commands, sorted
   std::vector<std::size_t> inexact;         // content pictures and gradients that do not move exactly
@@ -309,7 +326,8 @@ std::optional<Walk> walk(const Scene& scene, std::size_t layer, Point offset, co
     Rect clip;                     // device area, within the layers around it
     bool neutral;                  // this layer and those around it leave the viewport whole and unblended
     std::optional<Rect> own_clip;  // within the container: the clips of the content's own layers
-    bool plain;                    // this layer and those around it: whole-pixel rectangles, opaque
+    bool plain;                    // this layer and those around it: opaque, clipped through plain
+                                   // transforms (layer_exact_across_rows)
   };
   std::vector<Open> open;
   const auto& commands = scene.commands();
@@ -337,10 +355,11 @@ std::optional<Walk> walk(const Scene& scene, std::size_t layer, Point offset, co
       std::optional<Rect> own_clip;
       if (in_content) own_clip = open.back().own_clip ? own.intersect(*open.back().own_clip) : own;
       const bool exact = push->alpha >= 1.0f && whole_pixel_rect(push->clip, push->transform);
-      const bool plain = exact && (open.empty() || open.back().plain);
+      const bool plain = layer_exact_across_rows(*push) && (open.empty() || open.back().plain);
       open.push_back({clip, around_neutral && exact && covers(push->clip, push->transform, v), own_clip, plain});
       out.layer_extent[i] = clip;
       out.clip_exact[i] = exact;
+      out.row_exact[i] = plain;
       continue;
     }
     if (std::holds_alternative<PopLayerCommand>(cmd)) {
@@ -557,7 +576,12 @@ std::optional<ScrollBlitPlan> plan_scroll_blit(const Scene& previous, const Scen
           }
           for (auto it = pushes.rbegin(); it != pushes.rend() && !area.keep[*it]; ++it) {
             area.keep[*it] = true;
-            if (!now->clip_exact[*it]) take_in(now->layer_extent[*it]);
+            if (now->clip_exact[*it]) continue;
+            if (now->row_exact[*it]) {
+              take_in_columns(now->layer_extent[*it]);
+            } else {
+              take_in(now->layer_extent[*it]);
+            }
           }
         }
       }

@@ -2,6 +2,8 @@
 // events, drawing by the recorded scene (and pixels where the clip matters).
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "sarn/app/widgets/flex.h"
 #include "test_widgets.h"
 #include "vorn_ui/offscreen.h"
@@ -224,6 +226,52 @@ TEST(FlexDrawing, ClipLayerUsesTheSolvedBoxNotTheContent) {
     ASSERT_TRUE(image.has_value());
     EXPECT_EQ(image->rgba_at(50, 20), 0xffffffffu);   // inside the box: the child shows
     EXPECT_EQ(image->rgba_at(150, 20), 0x000000ffu);  // beyond it: hidden
+}
+
+TEST(FlexDrawing, ABorderStaysInsideTheBox) {
+    // Square and rounded boxes, borders of whole and fractional widths: the
+    // band along each edge inside the box carries the border, and not a pixel
+    // outside the box is touched.
+    const ui::Color fill = ui::Color::rgba8(10, 20, 30);
+    struct Case {
+        double width;
+        double radius;
+    };
+    for (const Case c : {Case{1, 0}, Case{2, 0}, Case{1, 6}, Case{3, 10}, Case{1.5, 0}}) {
+        Harness h;
+        Flex root = Flex::column()
+                        .with_width(FlexSize::fill())
+                        .with_padding(10)
+                        .child(Flex::row()
+                                   .with_width(FlexSize::px(100))
+                                   .with_height(FlexSize::px(40))
+                                   .with_background(Background::filled(fill, c.radius).with_border(c.width, ui::Color::white())));
+        h.layout(root, 120, 60);
+        ASSERT_EQ(child_flex(root, 0).bounds(), (ui::Rect{10, 10, 110, 50}));
+        const ui::Scene scene = h.draw(root);
+        auto renderer = ui::offscreen::OffscreenRenderer::create(120, 60);
+        ASSERT_TRUE(renderer.has_value());
+        auto image = renderer->render_resilient(scene, ui::Color::black());
+        ASSERT_TRUE(image.has_value());
+        const std::string at = "border " + std::to_string(c.width) + " radius " + std::to_string(c.radius);
+        for (std::uint32_t y = 0; y < 60; ++y) {
+            for (std::uint32_t x = 0; x < 120; ++x) {
+                if (x >= 10 && x < 110 && y >= 10 && y < 50) continue;
+                ASSERT_EQ(image->rgba_at(x, y), 0x000000ffu) << at << " at " << x << "," << y;
+            }
+        }
+        // Midway along each edge the outermost pixel inside is the border's
+        // (wholly, for a border of whole pixels).
+        const bool whole = c.width == std::floor(c.width);
+        for (const auto& [x, y] : {std::pair{60u, 10u}, std::pair{60u, 49u}, std::pair{10u, 30u}, std::pair{109u, 30u}}) {
+            if (whole) {
+                EXPECT_EQ(image->rgba_at(x, y), 0xffffffffu) << at << " at " << x << "," << y;
+            } else {
+                EXPECT_NE(image->rgba_at(x, y), 0x0a141effu) << at << " at " << x << "," << y;
+            }
+        }
+        EXPECT_EQ(image->rgba_at(60, 30), 0x0a141effu) << at;  // the fill inside
+    }
 }
 
 TEST(FlexDrawing, HoverBackgroundReplacesTheRestingOneOnlyForAControl) {

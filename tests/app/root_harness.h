@@ -98,12 +98,13 @@ public:
         m_env.viewport = m_view;
     }
 
-    // Draws the laid-out tree as the window does, at the display scale.
-    vorn_ui::offscreen::RenderedImage render() {
-        const auto w = static_cast<std::uint32_t>(m_view.width * m_env.scale);
-        const auto h = static_cast<std::uint32_t>(m_view.height * m_env.scale);
-        auto renderer = vorn_ui::offscreen::OffscreenRenderer::create(w, h);
-        EXPECT_TRUE(renderer.has_value());
+    // The picture's size in device pixels.
+    std::uint32_t pixel_width() const { return static_cast<std::uint32_t>(m_view.width * m_env.scale); }
+    std::uint32_t pixel_height() const { return static_cast<std::uint32_t>(m_view.height * m_env.scale); }
+
+    // The scene of the laid-out tree as the window draws it, at the display
+    // scale; the tree is marked drawn.
+    vorn_ui::Scene draw() {
         vorn_ui::Scene scene;
         const auto transform = vorn_ui::Affine::scale(m_env.scale);
         vorn_ui::widget::PermissionContext permissions = vorn_ui::widget::PermissionContext::allow_all();
@@ -112,6 +113,14 @@ public:
         presence.clip = vorn_ui::Rect{0, 0, m_view.width, m_view.height};
         m_app.draw_with_presence(scene, transform, dc, presence);
         m_app.mark_drawn();
+        return scene;
+    }
+
+    // Draws the laid-out tree as the window does, at the display scale.
+    vorn_ui::offscreen::RenderedImage render() {
+        auto renderer = vorn_ui::offscreen::OffscreenRenderer::create(pixel_width(), pixel_height());
+        EXPECT_TRUE(renderer.has_value());
+        const vorn_ui::Scene scene = draw();
         auto image = renderer->render_resilient(scene, m_env.theme.background);
         EXPECT_TRUE(image.has_value());
         return image ? std::move(*image) : vorn_ui::offscreen::RenderedImage{};
@@ -158,6 +167,37 @@ public:
         m_app.apply_layout(m_tree, m_nodes.root, vorn_ui::Point{0, 0});
         if (auto heads = m_app.take_dispatch_state()) ++m_dispatches;
         return rebuild;
+    }
+
+    // One frame after the first as the window loop runs it: the layout is
+    // built again only when the structure changed and solved only when a
+    // measure is asked for; otherwise the answer is the scroll container
+    // whose offset alone changed (asked before the tree is placed), which
+    // the window hands to the renderer with the frame's drawing.
+    std::optional<vorn_ui::offscreen::ScrollBlit> window_frame() {
+        vorn_ui::widget::RuntimeState state;
+        state.document = &m_document;
+        m_app.sync(state);
+        bool whole = false;
+        if (m_app.take_structure_dirty() || !m_built) {
+            m_tree.clear();
+            m_registry.clear();
+            vorn_ui::widget::LayoutContext cx{m_tree, m_registry, m_env};
+            auto nodes = vorn_ui::widget::build_root_layout(m_app, cx, m_view);
+            EXPECT_TRUE(nodes.has_value());
+            if (nodes) m_nodes = *nodes;
+            m_built = true;
+            whole = true;
+        }
+        if (whole || m_app.layout_needs_measure()) {
+            auto solved = vorn_ui::widget::solve_root_layout(m_tree, m_nodes, m_view, m_registry, m_text);
+            EXPECT_TRUE(solved.has_value());
+            whole = true;
+        }
+        std::optional<vorn_ui::offscreen::ScrollBlit> scroll;
+        if (!whole) scroll = vorn_ui::offscreen::scroll_only_change(m_app);
+        m_app.apply_layout(m_tree, m_nodes.root, vorn_ui::Point{0, 0});
+        return scroll;
     }
 
     // Delivers one event; answers the handled flag.

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <cstring>
+
 #include "root_harness.h"
 #include "vorn_ui/color_compat.h"
 
@@ -69,6 +71,60 @@ TEST(RootRender, EveryPageDrawsInEveryTheme) {
                 h.shoot(fmt::format("{}-{}-{}-{}", name, t.name, size.width, size.scale));
             }
         }
+    }
+}
+
+// The window's frames while only the page scrolls: the shell around the page
+// (top bar, sidebar) leaves the page's viewport to the page, so the renderer
+// moves the last picture and draws the strip that came into view, and every
+// picture is the one a whole drawing gives.
+TEST(RootRender, ScrollingOnlyThePageMovesTheLastPicture) {
+    const Library sample = Library::sample();
+    struct Case {
+        const char* name;
+        Route route;
+        double width;
+        float scale;
+        vorn_ui::Theme theme;
+    };
+    const Case cases[] = {
+        {"home", Route::home(), 1280, 1.0f, vorn_ui::Theme::dark()},
+        {"home light @2", Route::home(), 1280, 2.0f, vorn_ui::Theme::light()},
+        {"home narrow", Route::home(), 560, 1.0f, vorn_ui::Theme::high_contrast()},
+        {"watch", Route::watch(sample.videos.front().id), 1280, 1.0f, vorn_ui::Theme::dark()},
+        {"settings @2", Route::settings(), 1280, 2.0f, vorn_ui::Theme::dark()},
+    };
+    for (const Case& c : cases) {
+        SarnApp app = SarnApp::create(quiet_options()).with_viewport_size(c.width, 800).with_route(c.route);
+        RootHarness h(std::move(app), c.width, 800, c.scale, c.theme);
+        h.frame();
+        h.frame();
+        auto renderer = vorn_ui::offscreen::OffscreenRenderer::create(h.pixel_width(), h.pixel_height());
+        auto full = vorn_ui::offscreen::OffscreenRenderer::create(h.pixel_width(), h.pixel_height());
+        ASSERT_TRUE(renderer && full);
+        const vorn_ui::Color clear = h.env().theme.background;
+        EXPECT_FALSE(renderer->render_frame(h.draw(), clear)) << c.name;
+        const auto* page = h.app().page_scroller();
+        ASSERT_NE(page, nullptr) << c.name;
+        const vorn_ui::Rect b = page->bounds();
+        const double start = page->offset().y;
+        for (int step = 0; step < 8; ++step) {
+            vorn_ui::ScrollEvent scroll;
+            scroll.delta_y = step == 5 ? 7.0 : -3.0;
+            scroll.precise = true;
+            scroll.position = {(b.x0 + b.x1) / 2 * c.scale, (b.y0 + b.y1) / 2 * c.scale};
+            h.send(scroll);
+            const auto hint = h.window_frame();
+            ASSERT_TRUE(hint.has_value()) << c.name << " step " << step;
+            const vorn_ui::Scene scene = h.draw();
+            EXPECT_TRUE(renderer->render_frame(scene, clear, hint)) << c.name << " step " << step;
+            full->render_into(scene, clear);
+            const auto a = renderer->argb32_pixels();
+            const auto w = full->argb32_pixels();
+            ASSERT_EQ(a.size(), w.size());
+            EXPECT_EQ(std::memcmp(a.data(), w.data(), a.size()), 0) << c.name << " step " << step;
+        }
+        EXPECT_GT(h.app().page_scroller()->offset().y, start) << c.name;  // the page did scroll
     }
 }
 

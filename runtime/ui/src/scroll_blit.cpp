@@ -229,6 +229,16 @@ bool whole_pixel_rect(const Shape& shape, const Affine& t) {
   return whole(d.x0) && whole(d.y0) && whole(d.x1) && whole(d.y1);
 }
 
+// Whether the backend draws the shape as a plain rectangle: a rectangle, or
+// a rounded one whose radius comes to nothing (see rounded_rect_path).
+bool drawn_as_rect(const Shape& shape) {
+  if (std::holds_alternative<Rect>(shape)) return true;
+  const auto* rr = std::get_if<RoundedRect>(&shape);
+  if (rr == nullptr || !finite_rect(rr->rect) || !finite(rr->radius)) return false;
+  const double shorter = std::min(std::abs(rr->rect.width()), std::abs(rr->rect.height()));
+  return std::max(0.0, std::min(rr->radius, shorter / 2.0)) <= 0;
+}
+
 // Whether drawing the command through an extra whole-pixel clip gives the
 // pixels an unclipped drawing gives. Text (glyph masks), solid rectangles and
 // pictures copied at whole pixels do; Cairo rasterizes other shapes cut by a
@@ -239,9 +249,43 @@ bool clip_exact(const SceneCommand& cmd) {
   if (std::holds_alternative<TextCommand>(cmd)) return true;
   if (const auto* image = std::get_if<ImageCommand>(&cmd)) return moves_exactly(*image) && image->alpha >= 1.0f;
   if (const auto* fill = std::get_if<FillCommand>(&cmd))
-    return std::holds_alternative<Rect>(fill->shape) && std::holds_alternative<Color>(fill->brush) &&
+    return drawn_as_rect(fill->shape) && std::holds_alternative<Color>(fill->brush) &&
            fill->transform.b == 0 && fill->transform.c == 0;
   return false;
+}
+
+bool plain_transform(const Affine& t) {
+  return t.b == 0 && t.c == 0 && finite(t.a) && finite(t.d) && finite(t.e) && finite(t.f);
+}
+
+// Whether a shape filled through a plain scale and translation, in one
+// colour or a gradient that moves exactly, or a rectangle (rounded or not)
+// stroked with round joins in one colour, gives the pixels of an unclipped
+// drawing when whole-pixel clips cut it only across, along pixel rows (none
+// reaching into its columns). Cairo keeps every edge of the shape's outline
+// where such a clip cuts it, only shortened, and scan-converts each pixel row
+// from the edges' exact positions; a gradient is computed along each row from
+// the same first column. What it leaves out or simplifies lies beyond the
+// clip. Clips that cut into its columns split its edges, and other strokes
+// are simplified within reach of the clip, so those stay cut.
+bool exact_across_rows(const SceneCommand& cmd) {
+  if (const auto* fill = std::get_if<FillCommand>(&cmd)) {
+    if (!plain_transform(fill->transform)) return false;
+    return std::holds_alternative<Color>(fill->brush) || moves_exactly(fill->transform);
+  }
+  if (const auto* stroke = std::get_if<StrokeCommand>(&cmd)) {
+    return plain_transform(stroke->transform) && std::holds_alternative<Color>(stroke->brush) &&
+           stroke->stroke.join == LineJoin::Round &&
+           (std::holds_alternative<Rect>(stroke->shape) || std::holds_alternative<RoundedRect>(stroke->shape));
+  }
+  return false;
+}
+
+// Whether an opaque layer clips to its shape through a plain scale and
+// translation: Cairo cuts what is drawn inside it with the shape's outline,
+// which whole-pixel clips across its rows leave as they leave a filled shape.
+bool layer_exact_across_rows(const PushLayerCommand& push) {
+  return push.alpha >= 1.0f && plain_transform(push.transform) && shape_extent(push.clip).has_value();
 }
 
 // A content command as the two frames can match it: its kind, what it
@@ -260,6 +304,8 @@ struct Walk {
   std::vector<std::optional<Rect>> layer_extent;  // per layer: device area of its clip, within those around it
   std::vector<bool> clip_exact;  // per command: drawn through any whole-pixel clip, it gives the
                                  // pixels of an unclipped drawing (see below)
+  std::vector<bool> row_exact;   // per command: so does it through whole-pixel clips that leave its
+                                 // columns whole (exact_across_rows, within such layers)
   std::size_t end = 0;                      // the layer's closing command (or the end of the scene)
   std::vector<ContentKey> content;          // the container's drawing commands, sorted
   std::vector<std::size_t> inexact;         // content pictures and gradients that do not move exactly
@@ -280,6 +326,8 @@ std::optional<Walk> walk(const Scene& scene, std::size_t layer, Point offset, co
     Rect clip;                     // device area, within the layers around it
     bool neutral;                  // this layer and those around it leave the viewport whole and unblended
     std::optional<Rect> own_clip;  // within the container: the clips of the content's own layers
+    bool plain;                    // this layer and those around it: opaque, clipped through plain
+                                   // transforms (layer_exact_across_rows)
   };
   std::vector<Open> open;
   const auto& commands = scene.commands();
@@ -287,6 +335,7 @@ std::optional<Walk> walk(const Scene& scene, std::size_t layer, Point offset, co
   out.extent.resize(commands.size());
   out.layer_extent.resize(commands.size());
   out.clip_exact.resize(commands.size());
+  out.row_exact.resize(commands.size());
   out.end = commands.size();
   std::size_t layer_depth = 0;
   bool closed = false;
@@ -306,9 +355,11 @@ std::optional<Walk> walk(const Scene& scene, std::size_t layer, Point offset, co
       std::optional<Rect> own_clip;
       if (in_content) own_clip = open.back().own_clip ? own.intersect(*open.back().own_clip) : own;
       const bool exact = push->alpha >= 1.0f && whole_pixel_rect(push->clip, push->transform);
-      open.push_back({clip, around_neutral && exact && covers(push->clip, push->transform, v), own_clip});
+      const bool plain = layer_exact_across_rows(*push) && (open.empty() || open.back().plain);
+      open.push_back({clip, around_neutral && exact && covers(push->clip, push->transform, v), own_clip, plain});
       out.layer_extent[i] = clip;
       out.clip_exact[i] = exact;
+      out.row_exact[i] = plain;
       continue;
     }
     if (std::holds_alternative<PopLayerCommand>(cmd)) {
@@ -342,13 +393,18 @@ std::optional<Walk> walk(const Scene& scene, std::size_t layer, Point offset, co
           out.inexact.push_back(i);
       }
       out.content.push_back({cmd.index(), source, q(r.x0), q(r.y0), q(r.x1), q(r.y1), i});
-      if (!clip_exact(cmd) && (here.x0 < v.x0 || here.y0 < v.y0 || here.x1 > v.x1 || here.y1 > v.y1))
+      // The viewport's top and bottom edges cut across rows only, which such
+      // shapes let pass: they move with the content as a whole drawing gives them.
+      const bool across_rows = here.x0 >= v.x0 && here.x1 <= v.x1 && exact_across_rows(cmd) && open.back().plain;
+      if (!clip_exact(cmd) && !across_rows &&
+          (here.x0 < v.x0 || here.y0 < v.y0 || here.x1 > v.x1 || here.y1 > v.y1))
         out.cut.push_back(i);
     }
     Rect e = open.empty() ? *raw : raw->intersect(open.back().clip);
     if (!has_area(e)) continue;
     out.extent[i] = e;
     out.clip_exact[i] = clip_exact(cmd);
+    out.row_exact[i] = exact_across_rows(cmd) && (open.empty() || open.back().plain);
     if (check_under && i < layer && touches(e, view)) {
       if (!(open.empty() || open.back().neutral) || !flat_cover(cmd, v)) return std::nullopt;
     }
@@ -423,13 +479,14 @@ std::optional<ScrollBlitPlan> plan_scroll_blit(const Scene& previous, const Scen
     if (e && touches(*e, view)) add(pixels_around(*e, surface));
   };
   // Where a command of the previous frame left pixels in the viewport: the
-  // move took those of content along; those drawn over it also stay where they were.
+  // move took those of content along (no further than the moved pixels land);
+  // those drawn over it also stay where they were.
   auto add_before = [&](std::size_t i, bool content) {
     const auto& e = before->extent[i];
     if (!e || !touches(*e, view)) return;
     const PixelRect was = pixels_around(*e, surface);
     if (!content) add(was);
-    add(was.translated(plan.dx, plan.dy));
+    add(was.translated(plan.dx, plan.dy).intersect(plan.moved));
   };
   // ... whatever is drawn over the viewport after the container's layer ...
   for (std::size_t i = now->end + 1; i < now->extent.size(); ++i) add_now(i);
@@ -489,6 +546,15 @@ std::optional<ScrollBlitPlan> plan_scroll_blit(const Scene& previous, const Scen
         r = {std::min(r.x0, all.x0), std::min(r.y0, all.y0), std::max(r.x1, all.x1), std::max(r.y1, all.y1)};
         widened = true;
       };
+      // Only its columns, for a shape that the area may cut across rows.
+      auto take_in_columns = [&](const std::optional<Rect>& e) {
+        if (!e) return;
+        const PixelRect all = pixels_around(*e, surface);
+        if (all.empty() || (all.x0 >= r.x0 && all.x1 <= r.x1)) return;
+        r.x0 = std::min(r.x0, all.x0);
+        r.x1 = std::max(r.x1, all.x1);
+        widened = true;
+      };
       area = {r, std::vector<bool>(commands.size(), false)};
       std::vector<std::size_t> pushes;  // open layers
       for (std::size_t i = 0; i < commands.size(); ++i) {
@@ -501,10 +567,21 @@ std::optional<ScrollBlitPlan> plan_scroll_blit(const Scene& previous, const Scen
         } else if (const auto& e = now->extent[i]; e && touches(*e, r)) {
           area.keep[i] = true;
           // A solid fill covering all of the area draws every pixel of it alike.
-          if (!now->clip_exact[i] && !flat_cover(commands[i], as_rect(r))) take_in(e);
+          if (!now->clip_exact[i] && !flat_cover(commands[i], as_rect(r))) {
+            if (now->row_exact[i]) {
+              take_in_columns(e);
+            } else {
+              take_in(e);
+            }
+          }
           for (auto it = pushes.rbegin(); it != pushes.rend() && !area.keep[*it]; ++it) {
             area.keep[*it] = true;
-            if (!now->clip_exact[*it]) take_in(now->layer_extent[*it]);
+            if (now->clip_exact[*it]) continue;
+            if (now->row_exact[*it]) {
+              take_in_columns(now->layer_extent[*it]);
+            } else {
+              take_in(now->layer_extent[*it]);
+            }
           }
         }
       }

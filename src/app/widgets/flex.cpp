@@ -53,6 +53,17 @@ vorn_ui::Point logical(vorn_ui::Point physical, double scale) {
     return {physical.x / scale, physical.y / scale};
 }
 
+// The line a border of `width` is stroked along so that it covers the band
+// just inside the rounded rectangle of `box`: the rectangle inset by half
+// the width (at most to its centre), its radius less the same.
+vorn_ui::RoundedRect border_path(const vorn_ui::Rect& box, double radius, double width) {
+    if (!(width > 0.0) || !std::isfinite(width)) return {box, radius};
+    const double half_x = std::min(width / 2.0, std::max(box.x1 - box.x0, 0.0) / 2.0);
+    const double half_y = std::min(width / 2.0, std::max(box.y1 - box.y0, 0.0) / 2.0);
+    const vorn_ui::Rect inner{box.x0 + half_x, box.y0 + half_y, box.x1 - half_x, box.y1 - half_y};
+    return {inner, std::max(radius - width / 2.0, 0.0)};
+}
+
 }  // namespace
 
 layout::Dimension FlexSize::dimension() const {
@@ -279,11 +290,16 @@ void Flex::paint_background(vorn_ui::Scene& scene, const vorn_ui::Affine& transf
     const vorn_ui::RoundedRect shape{m_bounds, background.radius};
     if (background.fill) scene.fill(vorn_ui::FillRule::NonZero, transform, *background.fill, shape);
     if (background.border) {
-        vorn_ui::Stroke stroke = vorn_ui::Stroke::with_width(background.border->width);
+        // The border lies inside the box: its outer edge follows the box's
+        // rounded rectangle, so that nothing is drawn past the bounds (over a
+        // neighbour, such as the page beside the top bar and the sidebar,
+        // whose scrolled picture the renderer then moves instead of drawing).
+        const double width = background.border->width;
+        vorn_ui::Stroke stroke = vorn_ui::Stroke::with_width(width);
         stroke.join = vorn_ui::LineJoin::Round;
         stroke.cap = vorn_ui::LineCap::Round;
         stroke.miter_limit = 4.0;
-        scene.stroke(stroke, transform, background.border->color, shape);
+        scene.stroke(stroke, transform, background.border->color, border_path(m_bounds, background.radius, width));
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -15,6 +16,7 @@
 #include <fmt/format.h>
 
 #include "atomic_file/atomic_file.h"
+#include "ordered_writer/ordered_writer.h"
 #include "platform_dirs/dirs.h"
 #include "vorn_ui/action_host.h"
 #include "vorn_log/log.h"
@@ -92,7 +94,74 @@ class SaveLock {
   int m_fd = -1;
 };
 
+// Merges the file at `path` into `document` (nothing when it is missing).
+std::expected<void, PersistError> merge_file_on_disk(const std::filesystem::path& path,
+                                                     automerge::Document& document) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT) return {};
+    return std::unexpected(PersistError{fmt::format("{}: {}", path.string(), errno_text(errno))});
+  }
+  // A file that no longer reads or loads is kept as it is, and so is ours
+  // until it does.
+  auto bytes = read_document_file(path);
+  if (!bytes) {
+    return std::unexpected(PersistError{
+        fmt::format("the shared document on disk could not be read; it is kept and not replaced: {}", bytes.error())});
+  }
+  auto on_disk = automerge::Document::load(*bytes);
+  if (!on_disk) {
+    return std::unexpected(PersistError{fmt::format(
+        "the shared document on disk does not load; it is kept and not replaced: {}", on_disk.error().message)});
+  }
+  if (auto merged = document.merge(*on_disk); !merged) {
+    return std::unexpected(PersistError{
+        fmt::format("the shared document on disk could not be merged; it is kept and not replaced: {}",
+                    merged.error().message)});
+  }
+  return {};
+}
+
+// Under the lock beside the file: what another instance on the same data
+// folder saved since we last looked joins `document`, so that neither loses
+// any changes, and the file is replaced by the result.
+std::expected<void, PersistError> merge_and_replace(const std::filesystem::path& path,
+                                                    automerge::Document& document) {
+  const auto parent = path.parent_path();
+  std::error_code error;
+  std::filesystem::create_directories(parent, error);
+  if (error) return std::unexpected(PersistError{fmt::format("{}: {}", parent.string(), error.message())});
+  if (::chmod(parent.c_str(), 0700) != 0) {
+    return std::unexpected(PersistError{fmt::format("{}: {}", parent.string(), errno_text(errno))});
+  }
+  auto lock = SaveLock::acquire(path.string() + ".lock");
+  if (!lock) return std::unexpected(PersistError{lock.error()});
+  if (auto merged = merge_file_on_disk(path, document); !merged) return merged;
+  auto bytes = document.save();
+  auto written = atomic_file::write_with_mode(
+      path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), 0600);
+  if (!written) return std::unexpected(PersistError{fmt::format("{}: {}", path.string(), written.error().message())});
+  return {};
+}
+
 }  // namespace
+
+// The writer thread and what its saves hand back: the newest merged copy
+// that holds changes of other instances.
+struct DocumentStore::BackgroundSaves {
+  struct Merged {
+    std::mutex mutex;
+    std::optional<automerge::Document> document;
+  };
+  std::shared_ptr<Merged> merged = std::make_shared<Merged>();
+  // Last: destroyed first, so that it waits for its jobs while the rest lives.
+  ordered_writer::OrderedWriter writer;
+};
+
+DocumentStore::DocumentStore() = default;
+DocumentStore::DocumentStore(DocumentStore&&) noexcept = default;
+DocumentStore& DocumentStore::operator=(DocumentStore&&) noexcept = default;
+DocumentStore::~DocumentStore() = default;
 
 DocumentStore DocumentStore::in_memory() { return DocumentStore(); }
 
@@ -123,52 +192,70 @@ std::expected<void, PersistError> DocumentStore::save_if_changed() {
     return std::unexpected(PersistError{"shared document persistence is disabled: the existing file did not load"});
   }
   if (!m_path) return {};
-  auto heads = m_document.heads();
-  if (heads == m_saved_heads) return {};
-  const auto parent = m_path->parent_path();
-  std::error_code error;
-  std::filesystem::create_directories(parent, error);
-  if (error) return std::unexpected(PersistError{fmt::format("{}: {}", parent.string(), error.message())});
-  if (::chmod(parent.c_str(), 0700) != 0) {
-    return std::unexpected(PersistError{fmt::format("{}: {}", parent.string(), errno_text(errno))});
-  }
-  auto lock = SaveLock::acquire(m_path->string() + ".lock");
-  if (!lock) return std::unexpected(PersistError{lock.error()});
-  // Another instance on the same data folder may have saved since we loaded:
-  // its changes join ours before the file is replaced, so neither loses any.
-  if (auto merged = merge_file_on_disk(); !merged) return merged;
-  auto bytes = m_document.save();
-  auto written = atomic_file::write_with_mode(
-      *m_path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), 0600);
-  if (!written) return std::unexpected(PersistError{fmt::format("{}: {}", m_path->string(), written.error().message())});
+  // The background saves land first; a failure among them is made good here.
+  (void)finish_saves();
+  if (m_document.heads() == m_saved_heads) return {};
+  if (auto saved = merge_and_replace(*m_path, m_document); !saved) return saved;
   m_saved_heads = m_document.heads();
   return {};
 }
 
-std::expected<void, PersistError> DocumentStore::merge_file_on_disk() {
-  struct stat info {};
-  if (::lstat(m_path->c_str(), &info) != 0) {
-    if (errno == ENOENT) return {};
-    return std::unexpected(PersistError{fmt::format("{}: {}", m_path->string(), errno_text(errno))});
+std::expected<void, PersistError> DocumentStore::save_in_background() {
+  if (m_load_error) {
+    return std::unexpected(PersistError{"shared document persistence is disabled: the existing file did not load"});
   }
-  // A file that no longer reads or loads is kept as it is, and so is ours
-  // until it does.
-  auto bytes = read_document_file(*m_path);
-  if (!bytes) {
-    return std::unexpected(PersistError{
-        fmt::format("the shared document on disk could not be read; it is kept and not replaced: {}", bytes.error())});
+  if (!m_path) return {};
+  auto earlier = absorb_background();
+  auto heads = m_document.heads();
+  if (heads == m_saved_heads) return earlier;
+  if (!m_background) m_background = std::make_unique<BackgroundSaves>();
+  auto bytes = m_document.save();
+  m_background->writer.submit(
+      m_path->string(), [path = *m_path, bytes = std::move(bytes), merged = m_background->merged]()
+                            -> std::expected<void, std::string> {
+        auto copy = automerge::Document::load(bytes);
+        if (!copy) return std::unexpected(fmt::format("{}: {}", path.string(), copy.error().message));
+        const auto ours = copy->heads();
+        if (auto saved = merge_and_replace(path, *copy); !saved) return std::unexpected(saved.error().message);
+        if (copy->heads() != ours) {
+          std::lock_guard lock(merged->mutex);
+          merged->document = std::move(*copy);
+        }
+        return {};
+      });
+  m_saved_heads = std::move(heads);
+  return earlier;
+}
+
+std::expected<void, PersistError> DocumentStore::finish_saves() {
+  if (m_background) m_background->writer.wait_idle();
+  return absorb_background();
+}
+
+std::expected<void, PersistError> DocumentStore::absorb_background() {
+  if (!m_background) return {};
+  std::optional<automerge::Document> theirs;
+  {
+    std::lock_guard lock(m_background->merged->mutex);
+    theirs = std::exchange(m_background->merged->document, std::nullopt);
   }
-  auto on_disk = automerge::Document::load(*bytes);
-  if (!on_disk) {
-    return std::unexpected(PersistError{fmt::format(
-        "the shared document on disk does not load; it is kept and not replaced: {}", on_disk.error().message)});
+  if (theirs) {
+    // Their changes are on disk already: merging them in moves our heads
+    // without anything new of ours to save.
+    const bool unsaved = m_document.heads() != m_saved_heads;
+    if (auto joined = m_document.merge(*theirs); !joined) {
+      vorn_log::warn(kTarget, "the other instances' changes could not be merged in",
+                     {{"error", joined.error().message}});
+    } else if (!unsaved) {
+      m_saved_heads = m_document.heads();
+    }
   }
-  if (auto merged = m_document.merge(*on_disk); !merged) {
-    return std::unexpected(PersistError{
-        fmt::format("the shared document on disk could not be merged; it is kept and not replaced: {}",
-                    merged.error().message)});
-  }
-  return {};
+  auto failures = m_background->writer.take_failures();
+  if (failures.empty()) return {};
+  m_saved_heads.clear();
+  std::string text = failures.front();
+  for (std::size_t i = 1; i < failures.size(); ++i) text += "; " + failures[i];
+  return std::unexpected(PersistError{std::move(text)});
 }
 
 bool DocumentStore::dispatch(bound_dispatch::DispatchState& state, std::string_view kind,

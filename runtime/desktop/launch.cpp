@@ -134,8 +134,10 @@ public:
                 switch (e.kind) {
                     case detail::WindowEvent::Kind::Quit:
                         // Input earlier in this batch may have changed the document
-                        // without a frame after it to save.
+                        // without a frame after it to save; every save then lands
+                        // before the program ends.
                         save();
+                        finish_saves();
                         return {};
                     case detail::WindowEvent::Kind::Resized: m_resized = m_redraw = true; break;
                     case detail::WindowEvent::Kind::Exposed: m_redraw = true; break;
@@ -279,8 +281,16 @@ private:
         return nullptr;
     }
 
+    // The disk's flush runs on the store's writer thread; a failure shows
+    // at the next save.
     void save() {
-        if (auto saved = m_store.save_if_changed(); !saved) {
+        if (auto saved = m_store.save_in_background(); !saved) {
+            vorn_log::warn(kLog, "the shared document could not be saved", {{"error", saved.error().message}});
+        }
+    }
+
+    void finish_saves() {
+        if (auto saved = m_store.finish_saves(); !saved) {
             vorn_log::warn(kLog, "the shared document could not be saved", {{"error", saved.error().message}});
         }
     }

@@ -140,6 +140,7 @@ OwnerHistoryStore::OwnerHistoryStore() = default;
 
 OwnerHistoryStore::OwnerHistoryStore(OwnerHistoryStore&& other) noexcept
     : m_document(std::move(other.m_document)),
+      m_writer(std::move(other.m_writer)),
       m_path(std::move(other.m_path)),
       m_recovery_required(other.m_recovery_required),
       m_held_elsewhere(other.m_held_elsewhere),
@@ -149,7 +150,9 @@ OwnerHistoryStore::OwnerHistoryStore(OwnerHistoryStore&& other) noexcept
 
 OwnerHistoryStore& OwnerHistoryStore::operator=(OwnerHistoryStore&& other) noexcept {
   if (this != &other) {
+    m_writer.reset();
     if (m_lock_fd >= 0) ::close(m_lock_fd);
+    m_writer = std::move(other.m_writer);
     m_document = std::move(other.m_document);
     m_path = std::move(other.m_path);
     m_recovery_required = other.m_recovery_required;
@@ -161,6 +164,7 @@ OwnerHistoryStore& OwnerHistoryStore::operator=(OwnerHistoryStore&& other) noexc
 }
 
 OwnerHistoryStore::~OwnerHistoryStore() {
+  m_writer.reset();
   if (m_lock_fd >= 0) ::close(m_lock_fd);
 }
 
@@ -227,26 +231,53 @@ OwnerHistoryStore OwnerHistoryStore::open_in(const std::optional<std::filesystem
   return store;
 }
 
-std::expected<void, HistoryIoError> OwnerHistoryStore::persist() {
+std::expected<void, HistoryIoError> OwnerHistoryStore::persist() { return write_document(m_document.save()); }
+
+std::expected<void, HistoryIoError> OwnerHistoryStore::write_document(std::vector<std::uint8_t> bytes) {
   if (!m_path) {
     if (m_recovery_required) return std::unexpected(HistoryIoError::other(kRecoveryText));
     return {};
   }
   if (m_held_elsewhere) return std::unexpected(HistoryIoError::other(kHeldText));
   if (!m_path->has_parent_path()) return std::unexpected(HistoryIoError::other("history path has no parent"));
-  const auto parent = m_path->parent_path();
-  std::error_code error;
-  std::filesystem::create_directories(parent, error);
-  if (error) return std::unexpected(HistoryIoError::system(error));
-  if (::chmod(parent.c_str(), 0700) != 0) return std::unexpected(last_error());
-
-  const auto bytes = m_document.save();
   if (bytes.size() > kHistoryFileLimit) {
     return std::unexpected(HistoryIoError::other("history store exceeds its size limit"));
   }
-  auto written = atomic_file::write_creating_parent_with_mode(*m_path, as_text(bytes), 0600);
-  if (!written) return std::unexpected(HistoryIoError::system(written.error()));
+  auto write = [path = *m_path, bytes = std::move(bytes)]() -> std::expected<void, HistoryIoError> {
+    const auto parent = path.parent_path();
+    std::error_code error;
+    std::filesystem::create_directories(parent, error);
+    if (error) return std::unexpected(HistoryIoError::system(error));
+    if (::chmod(parent.c_str(), 0700) != 0) return std::unexpected(last_error());
+    auto written = atomic_file::write_creating_parent_with_mode(path, as_text(bytes), 0600);
+    if (!written) return std::unexpected(HistoryIoError::system(written.error()));
+    return {};
+  };
+  if (!m_writer) return write();
+  m_writer->submit(m_path->string(), [write = std::move(write)]() -> std::expected<void, std::string> {
+    auto written = write();
+    if (!written) return std::unexpected(written.error().to_string());
+    return {};
+  });
   return {};
+}
+
+void OwnerHistoryStore::use_writer_thread() {
+  if (!m_writer) m_writer = std::make_unique<ordered_writer::OrderedWriter>();
+}
+
+std::optional<HistoryIoError> OwnerHistoryStore::take_write_failure() {
+  if (!m_writer) return std::nullopt;
+  auto failures = m_writer->take_failures();
+  if (failures.empty()) return std::nullopt;
+  for (const auto& failure : failures) {
+    log(vorn_log::Level::Warn, "could not persist owner-local Sarn history", {{"error", failure}});
+  }
+  return HistoryIoError::other(failures.front());
+}
+
+void OwnerHistoryStore::finish_writes() {
+  if (m_writer) m_writer->wait_idle();
 }
 
 void OwnerHistoryStore::restore(std::span<const std::uint8_t> snapshot) {
@@ -307,16 +338,18 @@ bool OwnerHistoryStore::dispatch(vorn_ui::bound_dispatch::DispatchState& state, 
     return false;
   }
 
-  if (m_document.save().size() >= kHistoryCompactionThreshold) {
+  auto bytes = m_document.save();
+  if (bytes.size() >= kHistoryCompactionThreshold) {
     if (auto compacted = compact(); !compacted) {
       log(vorn_log::Level::Warn, "could not compact owner-local Sarn history",
           {{"error", compacted.error().to_string()}});
       restore(snapshot);
       return false;
     }
+    bytes = m_document.save();
   }
 
-  if (auto persisted = persist(); !persisted) {
+  if (auto persisted = write_document(std::move(bytes)); !persisted) {
     log(vorn_log::Level::Warn, "could not persist owner-local Sarn history", {{"error", persisted.error().to_string()}});
     restore(snapshot);
     return false;

@@ -370,6 +370,75 @@ TEST(HistoryStore, FailedPersistRestoresTheSnapshot) {
   EXPECT_EQ(visible_ids(reopened), (std::vector<std::string>{"again", "kept", "seed"}));
 }
 
+// With the writer thread every dispatch's bytes land in order: the file is
+// whole whenever it is looked at and holds the last state once the store
+// has waited or gone away.
+TEST(HistoryStore, WriterThreadWritesEveryDispatchInOrder) {
+  TempDir dir;
+  const auto path = OwnerHistoryStore::history_path(dir.path(), kOwner);
+  std::vector<std::string> expected;
+  {
+    auto store = OwnerHistoryStore::open_in(dir.path(), kOwner);
+    store.use_writer_thread();
+    vorn_ui::bound_dispatch::DispatchState state;
+    for (int i = 0; i < 40; ++i) {
+      ASSERT_TRUE(store.dispatch(state, watch(fmt::format("v{:02}", i), 1000 + static_cast<std::uint64_t>(i))));
+      if (i == 20) {
+        store.finish_writes();
+        auto read = read_history_file(path);
+        ASSERT_TRUE(read);
+        EXPECT_TRUE(automerge::Document::load(*read));
+      }
+    }
+    expected = visible_ids(store);
+    EXPECT_FALSE(store.take_write_failure());
+  }  // waits for the pending writes, then lets go of the lock
+  EXPECT_EQ(mode_of(path), 0600u);
+  EXPECT_EQ(mode_of(path.parent_path()), 0700u);
+  auto reopened = OwnerHistoryStore::open_in(dir.path(), kOwner);
+  EXPECT_FALSE(reopened.held_by_other_instance());
+  EXPECT_EQ(visible_ids(reopened), expected);
+  EXPECT_EQ(expected.size(), 40u);
+}
+
+// A write that fails on the writer thread is answered by take_write_failure
+// and logged; the entry stays in memory and the next write that lands
+// carries it. Refusals that need no disk still come back from dispatch.
+TEST(HistoryStore, WriterThreadFailureIsReportedAndTheNextWriteCarriesTheEntry) {
+  TempDir dir;
+  const auto path = seeded_file(dir);
+  auto store = OwnerHistoryStore::open_in(dir.path(), kOwner);
+  store.use_writer_thread();
+  vorn_ui::bound_dispatch::DispatchState state;
+
+  std::filesystem::remove(path);
+  std::filesystem::create_directories(path / "blocker");
+  vorn_log::CaptureSink sink;
+  EXPECT_TRUE(store.dispatch(state, watch("pending", 300)));
+  store.finish_writes();
+  const auto failure = store.take_write_failure();
+  ASSERT_TRUE(failure);
+  EXPECT_FALSE(failure->to_string().empty());
+  EXPECT_EQ(sink.with_message("could not persist owner-local Sarn history").size(), 1u);
+  EXPECT_FALSE(store.take_write_failure()) << "answered once";
+  EXPECT_TRUE(std::filesystem::is_directory(path / "blocker"));
+
+  std::filesystem::remove_all(path);
+  EXPECT_TRUE(store.dispatch(state, watch("again", 400)));
+  store.finish_writes();
+  EXPECT_FALSE(store.take_write_failure());
+  EXPECT_EQ(visible_ids(store), (std::vector<std::string>{"again", "pending", "seed"}));
+  store = OwnerHistoryStore::in_memory();
+  auto reopened = OwnerHistoryStore::open_in(dir.path(), kOwner);
+  EXPECT_EQ(visible_ids(reopened), (std::vector<std::string>{"again", "pending", "seed"}));
+
+  // A second instance never writes, with or without the writer thread.
+  auto second = OwnerHistoryStore::open_in(dir.path(), kOwner);
+  second.use_writer_thread();
+  EXPECT_FALSE(second.dispatch(state, watch("refused", 500)));
+  EXPECT_NE(second.persist().error().to_string().find("another running instance"), std::string::npos);
+}
+
 TEST(HistoryStore, CompactionKeepsTheNewestFiftyTheClearAndTheMarker) {
   auto store = OwnerHistoryStore::in_memory();
   auto& doc = store.document();

@@ -1,4 +1,10 @@
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
 
 #include "root_harness.h"
 #include "sarn/actions/owner_history.h"
@@ -282,6 +288,62 @@ TEST(RootPlayback, PlayerQualityChoiceIsStoredInTheSharedDocument) {
     // The next projection keeps it: the document holds it too.
     h.frame();
     EXPECT_EQ(h.app().library().settings.preferred_quality, "720p");
+}
+
+// An opened video's history entry is written on the history store's writer
+// thread: it is on disk once the root has gone, and a write that fails shows
+// the history notice at a following frame.
+TEST(RootHistory, OpenedVideosReachTheDiskAndAFailedWriteShowsTheNotice) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "sarn-root-history-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const std::filesystem::path dir = pattern;
+    SarnAppOptions options = quiet_options();
+    options.history_data_dir = std::optional<std::filesystem::path>(dir);
+
+    std::string owner;
+    std::vector<std::string> opened;
+    {
+        RootHarness h(SarnApp::create(options));
+        h.frame();
+        owner = h.app().library().profile;
+        for (std::size_t i = 0; i < 5; ++i) {
+            opened.push_back(h.app().library().videos[i].id);
+            h.run({intent::OpenVideo{opened.back()}});
+            h.frame();
+        }
+        EXPECT_FALSE(h.app().library().history_notice);
+    }  // the root waits for its pending writes
+    {
+        auto reopened = OwnerHistoryStore::open_in(dir, owner);
+        ASSERT_FALSE(reopened.recovery_required());
+        std::vector<std::string> on_disk;
+        const auto map = owner_history_map(reopened.document());
+        ASSERT_TRUE(map);
+        for (const auto& entry : entries_after_clear(reopened.document(), *map, Removals::Skip)) {
+            on_disk.push_back(entry.video_id);
+        }
+        std::sort(on_disk.begin(), on_disk.end());
+        std::sort(opened.begin(), opened.end());
+        opened.erase(std::unique(opened.begin(), opened.end()), opened.end());
+        EXPECT_EQ(on_disk, opened);
+    }
+
+    {
+        RootHarness h(SarnApp::create(options));
+        h.frame();
+        // The file's place is taken by a folder: the replace cannot land.
+        const auto file = OwnerHistoryStore::history_path(dir, owner);
+        std::filesystem::remove(file);
+        std::filesystem::create_directories(file / "blocker");
+        h.run({intent::OpenVideo{h.app().library().videos[0].id}});
+        for (int i = 0; i < 2000 && !h.app().library().history_notice; ++i) {
+            h.frame();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_EQ(h.app().library().history_notice, kHistorySaveFailedText);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
 }
 
 }  // namespace

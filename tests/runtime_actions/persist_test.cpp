@@ -220,6 +220,124 @@ TEST(Persist, AFileThatStopsLoadingIsKeptAndOurChangesWait) {
   EXPECT_EQ(flags_on_disk(path), (std::map<std::string, bool>{{"again", true}, {"kept", true}, {"waiting", true}}));
 }
 
+// Saves handed to the writer thread: the file always loads and ends with
+// the last state, whether the store waits for them or goes away first.
+TEST(Persist, BackgroundSavesLandInOrderAndTheLastStateStays) {
+  TempDir dir;
+  const auto path = dir / "data/vorn/app/shared.automerge";
+  std::map<std::string, bool> expected;
+  {
+    auto store = DocumentStore::open_at(path);
+    for (int i = 0; i < 60; ++i) {
+      const auto key = fmt::format("liked:{}", i % 7);
+      const bool value = i % 3 != 0;
+      put_key(store.document(), key, value);
+      expected[key] = value;
+      auto saved = store.save_in_background();
+      ASSERT_TRUE(saved) << saved.error().message;
+      if (i % 10 == 0) {
+        // A reader in the middle sees a whole file.
+        ASSERT_TRUE(store.finish_saves());
+        EXPECT_TRUE(automerge::Document::load(read_file(path)));
+      }
+    }
+    ASSERT_TRUE(store.finish_saves());
+    EXPECT_EQ(flags_on_disk(path), expected);
+    put_key(store.document(), "queued:last", true);
+    expected["queued:last"] = true;
+    ASSERT_TRUE(store.save_in_background());
+  }  // the store waits for its last save
+  EXPECT_EQ(flags_on_disk(path), expected);
+  EXPECT_EQ(mode_of(path), 0600u);
+  EXPECT_EQ(mode_of(path.parent_path()), 0700u);
+  for (const auto& entry : std::filesystem::directory_iterator(path.parent_path())) {
+    EXPECT_EQ(entry.path().extension(), entry.path().filename() == "shared.automerge" ? ".automerge" : ".lock")
+        << "no temporary file is left: " << entry.path();
+  }
+}
+
+// Two instances saving in the background keep each other's changes, as the
+// synchronous saves do, and learn them at their next save.
+TEST(Persist, TwoStoresSavingInTheBackgroundKeepEachOthersChanges) {
+  TempDir dir;
+  const auto path = dir / "data/vorn/app/shared.automerge";
+  auto first = DocumentStore::open_at(path);
+  auto second = DocumentStore::open_at(path);
+  std::map<std::string, bool> expected;
+  const struct {
+    DocumentStore* store;
+    const char* key;
+    bool value;
+  } steps[] = {
+      {&first, "liked:a", true},  {&second, "liked:b", true}, {&first, "liked:c", true},
+      {&second, "liked:a", false}, {&second, "queued:d", true}, {&first, "liked:e", true},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.key);
+    put_key(step.store->document(), step.key, step.value);
+    ASSERT_TRUE(step.store->save_in_background());
+    ASSERT_TRUE(step.store->finish_saves());
+    expected[step.key] = step.value;
+    EXPECT_EQ(flags_on_disk(path), expected);
+  }
+  EXPECT_EQ(flags(first.document()), expected);
+  put_key(second.document(), "liked:f", true);
+  ASSERT_TRUE(second.save_in_background());
+  ASSERT_TRUE(second.finish_saves());
+  expected["liked:f"] = true;
+  EXPECT_EQ(flags(second.document()), expected);
+  EXPECT_EQ(flags_on_disk(path), expected);
+
+  // Both at once from two threads, each its own interface: nothing is lost.
+  auto writer = [&](DocumentStore& store, const char* prefix) {
+    for (int i = 0; i < 30; ++i) {
+      put_key(store.document(), fmt::format("{}{}", prefix, i), true);
+      EXPECT_TRUE(store.save_in_background());
+    }
+    EXPECT_TRUE(store.finish_saves());
+  };
+  std::thread a(writer, std::ref(first), "a");
+  std::thread b(writer, std::ref(second), "b");
+  a.join();
+  b.join();
+  EXPECT_EQ(flags_on_disk(path).size(), expected.size() + 60u);
+}
+
+// A background save that cannot land is answered at the next call, the file
+// on disk is kept, and the changes land with the next save that can.
+TEST(Persist, AFailedBackgroundSaveIsReportedAndMadeGood) {
+  TempDir dir;
+  const auto path = dir / "shared.automerge";
+  auto store = DocumentStore::open_at(path);
+  put_key(store.document(), "kept", true);
+  ASSERT_TRUE(store.save_in_background());
+  ASSERT_TRUE(store.finish_saves());
+  const std::string good = read_file(path);
+
+  const std::string garbage = "\x85o\x4a\x83 no longer a document";
+  write_file(path, garbage);
+  put_key(store.document(), "waiting", true);
+  EXPECT_TRUE(store.save_in_background()) << "the refusal comes from the disk, later";
+  auto finished = store.finish_saves();
+  ASSERT_FALSE(finished);
+  EXPECT_NE(finished.error().message.find("does not load; it is kept"), std::string::npos) << finished.error().message;
+  EXPECT_TRUE(store.finish_saves()) << "a failure is answered once";
+  EXPECT_EQ(read_file(path), garbage);
+
+  // Nothing new changed, yet the next save writes what the failed one held.
+  write_file(path, good);
+  ASSERT_TRUE(store.save_in_background());
+  ASSERT_TRUE(store.finish_saves());
+  EXPECT_EQ(flags_on_disk(path), (std::map<std::string, bool>{{"kept", true}, {"waiting", true}}));
+
+  // A store whose file did not load refuses at once.
+  write_file(dir / "broken", garbage);
+  auto refused = DocumentStore::open_at(dir / "broken");
+  put_key(refused.document(), "x", true);
+  EXPECT_FALSE(refused.save_in_background());
+  EXPECT_EQ(read_file(dir / "broken"), garbage);
+}
+
 TEST(Persist, OpenUsesTheLocalDataDirectory) {
   TempDir dir;
   const char* old = std::getenv("XDG_DATA_HOME");

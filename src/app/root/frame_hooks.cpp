@@ -317,8 +317,12 @@ void SarnApp::sync(vorn_ui::widget::RuntimeState& state) {
         if (!m_history_store.legacy_migration_done()) migrate_legacy_history(*document);
     }
 
-    // 7. The owner-local history.
+    // 7. The owner-local history, and how its last writes went.
     if (project_owner_history()) m_structure_dirty = true;
+    if (m_history_store.take_write_failure()) {
+        m_library.history_notice = std::string(kHistorySaveFailedText);
+        m_structure_dirty = true;
+    }
 
     // 8. The home feed, once.
     if (m_live && !m_home_requested) {

@@ -42,6 +42,8 @@ SarnApp::SarnApp(SarnAppOptions options)
     library.profile = owner;
     m_history_store = open_history(m_options, owner);
     if (m_history_store.recovery_required()) library.history_notice = std::string(kHistoryOpenFailedText);
+    // The interface never waits for the disk's flush; sync shows a failure.
+    if (m_history_store.path()) m_history_store.use_writer_thread();
     m_library = std::move(library);
     m_player = make_player(false);
 }

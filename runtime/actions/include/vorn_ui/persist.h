@@ -18,10 +18,17 @@
 // A file on disk that no longer reads or loads is never replaced: the save
 // fails and our changes stay in memory for the next attempt.
 //
-// Interface thread only.
+// save_in_background does the same on the store's writer thread: the
+// document's bytes are handed over and the caller goes on while the lock is
+// taken, the file merged, written and flushed. Saves reach the disk in the
+// order they were made; a synchronous save first waits for the background
+// ones; the destructor waits for every pending save.
+//
+// Interface thread only (the writer thread is the store's own).
 
 #include <expected>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,6 +55,9 @@ class DocumentStore {
   static DocumentStore in_memory();
   // Opens the document at an explicit path.
   static DocumentStore open_at(std::filesystem::path path);
+  DocumentStore(DocumentStore&&) noexcept;
+  DocumentStore& operator=(DocumentStore&&) noexcept;
+  ~DocumentStore();
 
   automerge::Document& document() { return m_document; }
   const std::optional<std::filesystem::path>& path() const { return m_path; }
@@ -58,6 +68,14 @@ class DocumentStore {
   // on disk. A store without a path succeeds without writing; a store whose
   // file failed to load refuses.
   std::expected<void, PersistError> save_if_changed();
+  // As save_if_changed, with the merge and the write on the writer thread.
+  // Answers the failures of background saves that ended since the last
+  // call (their changes go into the next save) and merges in what other
+  // instances had saved by then. The refusals that need no disk are
+  // answered at once.
+  std::expected<void, PersistError> save_in_background();
+  // Waits for every background save and answers as save_in_background.
+  std::expected<void, PersistError> finish_saves();
 
   // Typed dispatch on the document through the action host (a failure is
   // logged there), then save_if_changed (a failure is logged as "could not
@@ -69,10 +87,14 @@ class DocumentStore {
                         const vorn_actions::EncodedAction& encoded, const vorn_actions::ActionContext* context);
 
  private:
-  DocumentStore() = default;
-  // Merges the file at m_path into m_document (nothing when it is missing).
-  std::expected<void, PersistError> merge_file_on_disk();
+  struct BackgroundSaves;
+  DocumentStore();
+  // Takes what the finished background saves left: the other instances'
+  // changes join the document, a failure is answered and makes the next
+  // save write again.
+  std::expected<void, PersistError> absorb_background();
   automerge::Document m_document;
+  std::unique_ptr<BackgroundSaves> m_background;
   std::optional<std::filesystem::path> m_path;
   std::optional<std::string> m_load_error;
   std::vector<automerge::ChangeHash> m_saved_heads;

@@ -17,8 +17,13 @@
 //
 // Log events go to the target "sarn::history_store" with a `message` field.
 //
-// Interface thread only; the file is read at open and written synchronously
-// after each dispatch.
+// Interface thread only; the file is read at open and written after each
+// dispatch: synchronously, or, once use_writer_thread was called, on the
+// store's writer thread. There the bytes are handed over and the write
+// (temporary file, flush, rename, flush of the folder) happens while the
+// interface goes on; writes land in the order they were made, a failure is
+// answered by take_write_failure, and the destructor waits for every
+// pending write before it lets go of the lock.
 
 #include <sys/types.h>
 
@@ -31,8 +36,10 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "automerge/document.h"
+#include "ordered_writer/ordered_writer.h"
 #include "sarn/actions/owner_history.h"
 #include "vorn_ui/bound_dispatch.h"
 
@@ -77,6 +84,14 @@ class OwnerHistoryStore {
   static std::filesystem::path history_path(const std::filesystem::path& local_data_dir, std::string_view owner);
 
   std::expected<void, HistoryIoError> persist();
+  // From now on dispatch hands its writes to the writer thread.
+  void use_writer_thread();
+  // The first failure of the writer thread's writes since the last call;
+  // none while they succeed. A later successful dispatch writes the whole
+  // document again.
+  std::optional<HistoryIoError> take_write_failure();
+  // Waits for every pending write.
+  void finish_writes();
   // Puts the document back to the snapshot (save bytes) when they load.
   void restore(std::span<const std::uint8_t> snapshot);
   // Snapshot, typed dispatch, compaction, persist; restores the snapshot on
@@ -97,7 +112,12 @@ class OwnerHistoryStore {
 
  private:
   OwnerHistoryStore();
+  // The checks and the bytes of a save, then the write: here or on the
+  // writer thread.
+  std::expected<void, HistoryIoError> write_document(std::vector<std::uint8_t> bytes);
   automerge::Document m_document;
+  // Reset before the lock is let go: a pending write still holds it.
+  std::unique_ptr<ordered_writer::OrderedWriter> m_writer;
   std::optional<std::filesystem::path> m_path;
   bool m_recovery_required = false;
   bool m_held_elsewhere = false;

@@ -46,7 +46,9 @@ constexpr std::size_t kMaxEvents = 256;
 constexpr const char* kStopMessage = "vorn-engine-stop";
 constexpr const char* kStartFailedMessage = "vorn-engine-start-failed";
 
-// GStreamer is initialised once per process; the answer says whether it worked.
+// GStreamer is initialised once per process, when the first engine needs it (a
+// program that shows no video never pays for its start and its plugin registry);
+// the answer says whether it worked.
 struct GstRuntime {
     bool ok = false;
     std::string error;
@@ -106,6 +108,7 @@ std::string address_to_uri(std::string_view address) {
 struct MediaEngine::Impl {
     EngineOptions options;
     bool synthesized = false;
+    bool started = false;  // the media framework was asked to start (available says how it went)
     bool available = false;
     std::string unavailable_reason;
     std::string address;
@@ -142,6 +145,17 @@ struct MediaEngine::Impl {
     std::function<void()> wake;
 
     ~Impl() { close_pipeline(); }
+
+    // Starts the media framework on first use; false when it cannot start.
+    bool start_runtime() {
+        if (!started) {
+            const GstRuntime& runtime = gst_runtime();
+            started = true;
+            available = runtime.ok;
+            unavailable_reason = runtime.error;
+        }
+        return available;
+    }
 
     void notify() {
         std::function<void()> w;
@@ -363,6 +377,7 @@ struct MediaEngine::Impl {
     }
 
     void open(std::string_view where) {
+        start_runtime();
         close_pipeline();
         address = std::string(where);
         {
@@ -597,9 +612,6 @@ MediaEngine::~MediaEngine() = default;
 MediaEngine MediaEngine::create(EngineOptions options) {
     auto impl = std::make_unique<Impl>();
     impl->options = options;
-    const GstRuntime& runtime = gst_runtime();
-    impl->available = runtime.ok;
-    impl->unavailable_reason = runtime.error;
     return MediaEngine(std::move(impl));
 }
 
@@ -609,7 +621,7 @@ MediaEngine MediaEngine::create_synthesized(EngineOptions options) {
     return engine;
 }
 
-bool MediaEngine::decodes() const { return m_impl->available; }
+bool MediaEngine::decodes() const { return m_impl->start_runtime(); }
 bool MediaEngine::is_synthesized() const { return m_impl->synthesized; }
 const std::string& MediaEngine::address() const { return m_impl->address; }
 

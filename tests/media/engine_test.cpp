@@ -233,4 +233,35 @@ TEST_F(EngineTest, WakeCallbackFiresFromEngineThreads) {
     engine.set_wake_callback(nullptr);
 }
 
+// The media framework starts with the first open, not with the engine: an engine
+// that is made, set up and asked about its state has not started it (a fresh
+// home gets no plugin registry). Run in a fresh process, where nothing else has
+// started it yet; the exit code says which step failed.
+TEST_F(EngineTest, MediaFrameworkStartsWithTheFirstOpen) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const fs::path registry = g_dir / "registry.bin";
+    auto run = [&]() -> int {
+        setenv("GST_REGISTRY", registry.c_str(), 1);
+        MediaEngine engine = quiet_engine();
+        MediaEngine synthesized = MediaEngine::create_synthesized(EngineOptions{.audio = AudioOutput::Null});
+        engine.set_wake_callback([] {});
+        engine.set_volume(0.5);
+        engine.set_muted(true);
+        engine.seek(100);
+        engine.play();
+        engine.pause();
+        engine.stop();
+        if (engine.state() != PlaybackState::Idle || engine.position_ms() != 0 || engine.latest_frame() ||
+            !engine.poll().empty() || engine.is_playing()) {
+            return 2;
+        }
+        if (fs::exists(registry)) return 3;
+        engine.open(g_clip.string());
+        if (!fs::exists(registry)) return 4;
+        if (!wait_for(engine, [&] { return engine.state() == PlaybackState::Paused && engine.latest_frame(); })) return 5;
+        return engine.decodes() && synthesized.decodes() ? 0 : 6;
+    };
+    EXPECT_EXIT(std::exit(run()), ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace

@@ -78,7 +78,8 @@ struct EngineOptions {
 
 class MediaEngine {
 public:
-    // The decoding engine. When the media framework cannot start, the engine is of the
+    // The decoding engine. The media framework starts with the first `open` (or
+    // `decodes`) of any engine, not here. When it cannot start, the engine is of the
     // non-decoding kind: every `open` ends in the Error state with a clear text.
     static MediaEngine create(EngineOptions options = {});
     // The synthesized engine: plays a generated clip; `open` ignores its address.
@@ -88,7 +89,7 @@ public:
     MediaEngine& operator=(MediaEngine&&) noexcept;
     ~MediaEngine();
 
-    // False for the non-decoding kind.
+    // False for the non-decoding kind (asking starts the media framework).
     bool decodes() const;
     bool is_synthesized() const;
 

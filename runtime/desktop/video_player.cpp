@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include <fmt/core.h>
 
@@ -39,16 +38,11 @@ std::string clock_text(std::uint64_t ms) {
     return fmt::format("{}:{:02}", s / 60, s % 60);
 }
 
-// Copies a picture from the engine into an image the scene can draw.
+// A picture from the engine as an image the scene can draw: its bytes (opaque BGRA,
+// which are premultiplied 0xAARRGGBB words) are shared, not copied.
 ImageRef to_image(const media::engine::VideoFrame& f) {
     if (f.width == 0 || f.height == 0 || !f.pixels) return nullptr;
-    std::vector<std::uint32_t> px(static_cast<std::size_t>(f.width) * f.height);
-    const std::uint8_t* src = f.pixels.get();
-    for (std::uint32_t y = 0; y < f.height; ++y) {
-        std::memcpy(&px[static_cast<std::size_t>(y) * f.width], src + static_cast<std::size_t>(y) * f.stride,
-                    static_cast<std::size_t>(f.width) * 4);
-    }
-    return Image::from_argb32_premultiplied(f.width, f.height, std::move(px));
+    return Image::wrap(f.width, f.height, f.stride, f.pixels);
 }
 
 Point logical(Point physical, double scale) {
@@ -390,16 +384,37 @@ void VideoPlayer::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
     if (b.width() <= 0 || b.height() <= 0) return;
     scene.fill(FillRule::NonZero, transform, Color::black(), b);
 
-    // The picture, letterboxed.
+    // The picture, letterboxed. The engine scales the pictures to the box on the
+    // screen; one of that size is placed on whole pixels at its own size (a copy,
+    // not a resampling), any other (before the engine follows a new box) is scaled.
+    const bool axis_aligned = transform.b == 0 && transform.c == 0 && transform.a > 0 && transform.d > 0;
+    const Rect device = axis_aligned ? Rect{transform.a * b.x0 + transform.e, transform.d * b.y0 + transform.f,
+                                            transform.a * b.x1 + transform.e, transform.d * b.y1 + transform.f}
+                                     : Rect{};
+    const auto box_w = static_cast<std::uint32_t>(std::lround(device.width()));
+    const auto box_h = static_cast<std::uint32_t>(std::lround(device.height()));
+    if (m_engine && (box_w != m_picture_box.first || box_h != m_picture_box.second)) {
+        m_picture_box = {box_w, box_h};
+        m_engine->set_picture_box(box_w, box_h);
+    }
     if (m_frame && m_frame->serial != m_drawn_serial) {
         m_frame_image = to_image(*m_frame);
         m_drawn_serial = m_frame->serial;
     }
     if (m_frame_image && m_status != PlayerStatus::Idle) {
-        const double w = m_frame_image->width(), h = m_frame_image->height();
-        const double s = std::min(b.width() / w, b.height() / h);
-        const Affine place = Affine::translate(b.x0 + (b.width() - w * s) / 2, b.y0 + (b.height() - h * s) / 2) *
-                             Affine::scale(s);
+        const std::uint32_t fw = m_frame_image->width(), fh = m_frame_image->height();
+        Affine place;
+        if (box_w > 0 && box_h > 0 && fw <= box_w && fh <= box_h && (fw == box_w || fh == box_h)) {
+            const double x = std::round(device.x0 + (device.width() - fw) / 2);
+            const double y = std::round(device.y0 + (device.height() - fh) / 2);
+            place = Affine{1 / transform.a, 0, 0, 1 / transform.d, (x - transform.e) / transform.a,
+                           (y - transform.f) / transform.d};
+        } else {
+            const double w = fw, h = fh;
+            const double s = std::min(b.width() / w, b.height() / h);
+            place = Affine::translate(b.x0 + (b.width() - w * s) / 2, b.y0 + (b.height() - h * s) / 2) *
+                    Affine::scale(s);
+        }
         scene.push_layer(BlendMode::Normal, 1.0f, transform, b);
         scene.draw_image(m_frame_image, place, transform);
         scene.pop_layer();

@@ -102,6 +102,12 @@ public:
     void stop();
     // Seeks to a position; `position_ms` answers the target at once.
     void seek(std::uint64_t position_ms);
+    // The box the pictures are shown in, in pixels of the screen: from the next picture
+    // on, pictures come in the largest size with square pixels that fits in the box with
+    // the stream's display aspect ratio (scaled in the pipeline, so that the interface
+    // draws them one to one). Zero in either: pictures of the stream's own size (the
+    // first). Kept for the streams opened later.
+    void set_picture_box(std::uint32_t width, std::uint32_t height);
     void set_volume(double volume);  // 0.0 .. 1.0
     void set_muted(bool muted);
 

@@ -207,7 +207,8 @@ private:
 
     std::optional<media::engine::VideoFrame> m_frame;  // newest picture from the engine
     std::uint64_t m_drawn_serial = 0;
-    ImageRef m_frame_image;                             // m_frame converted for the scene
+    ImageRef m_frame_image;                             // m_frame's pixels for the scene
+    std::pair<std::uint32_t, std::uint32_t> m_picture_box{0, 0};  // the box the engine was last given
 
     std::vector<PlayerSetting> m_settings;
     std::vector<SponsorMark> m_marks;

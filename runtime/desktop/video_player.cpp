@@ -45,6 +45,16 @@ ImageRef to_image(const media::engine::VideoFrame& f) {
     return Image::wrap(f.width, f.height, f.stride, f.pixels);
 }
 
+// The box that `r` covers on the device under `t`.
+Rect device_box(const Affine& t, const Rect& r) {
+    const Point corners[] = {t.apply({r.x0, r.y0}), t.apply({r.x1, r.y0}), t.apply({r.x0, r.y1}), t.apply({r.x1, r.y1})};
+    Rect box{corners[0].x, corners[0].y, corners[0].x, corners[0].y};
+    for (const Point& p : corners) {
+        box = Rect{std::min(box.x0, p.x), std::min(box.y0, p.y), std::max(box.x1, p.x), std::max(box.y1, p.y)};
+    }
+    return box;
+}
+
 Point logical(Point physical, double scale) {
     const double s = scale > 0 ? scale : 1.0;
     return {physical.x / s, physical.y / s};
@@ -382,6 +392,8 @@ VideoPlayer::ControlRects VideoPlayer::control_rects() const {
 void VideoPlayer::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
     const Rect& b = m_bounds;
     if (b.width() <= 0 || b.height() <= 0) return;
+    // Everything below stays inside the bounds.
+    scene.push_layer(BlendMode::Normal, 1.0f, transform, b);
     scene.fill(FillRule::NonZero, transform, Color::black(), b);
 
     // The picture, letterboxed. The engine scales the pictures to the box on the
@@ -492,6 +504,8 @@ void VideoPlayer::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
     if (m_focused) {
         scene.stroke(Stroke::with_width(2.0), transform, cx.theme.focus_ring, RoundedRect{b.inset(1.0), 4.0});
     }
+    scene.pop_layer();
+    m_drawn_area = device_box(transform, b);
 }
 
 void VideoPlayer::seek_to_fraction(double fraction) {

@@ -253,6 +253,30 @@ public:
         return rc == 0 && SDL_UpdateWindowSurface(m_window) == 0;
     }
 
+    bool present_area(const std::uint8_t* argb32, std::size_t stride, std::uint32_t width, std::uint32_t height,
+                      Area area) override {
+        SDL_Surface* surface = SDL_GetWindowSurface(m_window);
+        if (surface == nullptr) return false;
+        if (static_cast<int>(width) != surface->w || static_cast<int>(height) != surface->h) {
+            return present(argb32, stride, width, height);
+        }
+        const int x0 = static_cast<int>(std::min(area.x0, width)), y0 = static_cast<int>(std::min(area.y0, height));
+        const int x1 = static_cast<int>(std::min(area.x1, width)), y1 = static_cast<int>(std::min(area.y1, height));
+        if (x1 <= x0 || y1 <= y0) return true;
+        const int bytes_per_pixel = surface->format->BytesPerPixel;
+        if (SDL_MUSTLOCK(surface)) SDL_LockSurface(surface);
+        const int rc = SDL_ConvertPixels(
+            x1 - x0, y1 - y0, SDL_PIXELFORMAT_ARGB8888,
+            argb32 + static_cast<std::size_t>(y0) * stride + static_cast<std::size_t>(x0) * 4, static_cast<int>(stride),
+            surface->format->format,
+            static_cast<std::uint8_t*>(surface->pixels) + static_cast<std::size_t>(y0) * surface->pitch +
+                static_cast<std::size_t>(x0) * bytes_per_pixel,
+            surface->pitch);
+        if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+        const SDL_Rect rect{x0, y0, x1 - x0, y1 - y0};
+        return rc == 0 && SDL_UpdateWindowSurfaceRects(m_window, &rect, 1) == 0;
+    }
+
     void set_cursor(CursorShape shape) override {
         const auto index = static_cast<std::size_t>(shape);
         if (index >= m_cursors.size() || shape == m_cursor) return;

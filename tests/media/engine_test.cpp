@@ -273,6 +273,16 @@ TEST_F(EngineTest, PicturesComeScaledToFitTheBox) {
         EXPECT_TRUE(opaque) << "box " << c.box_w << "x" << c.box_h;
     }
     EXPECT_EQ(engine.state(), PlaybackState::Playing);
+
+    // A box given while nothing is open is kept for the next stream.
+    engine.stop();
+    engine.set_picture_box(50, 50);
+    engine.set_picture_box(64, 64);
+    engine.open("");
+    ASSERT_TRUE(wait_for(engine, [&] {
+        const auto f = engine.latest_frame();
+        return f && f->width == 64u && f->height == 36u;
+    }));
 }
 
 // A decoded file is scaled the same way.

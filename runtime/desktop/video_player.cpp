@@ -39,10 +39,10 @@ std::string clock_text(std::uint64_t ms) {
 }
 
 // A picture from the engine as an image the scene can draw: its bytes (opaque BGRA,
-// which are premultiplied 0xAARRGGBB words) are shared, not copied.
+// which are 0xFFRRGGBB words) are shared, not copied.
 ImageRef to_image(const media::engine::VideoFrame& f) {
     if (f.width == 0 || f.height == 0 || !f.pixels) return nullptr;
-    return Image::wrap(f.width, f.height, f.stride, f.pixels);
+    return Image::wrap_opaque(f.width, f.height, f.stride, f.pixels);
 }
 
 // The box that `r` covers on the device under `t`.
@@ -394,7 +394,6 @@ void VideoPlayer::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
     if (b.width() <= 0 || b.height() <= 0) return;
     // Everything below stays inside the bounds.
     scene.push_layer(BlendMode::Normal, 1.0f, transform, b);
-    scene.fill(FillRule::NonZero, transform, Color::black(), b);
 
     // The picture, letterboxed. The engine scales the pictures to the box on the
     // screen; one of that size is placed on whole pixels at its own size (a copy,
@@ -415,21 +414,29 @@ void VideoPlayer::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
     }
     if (m_frame_image && m_status != PlayerStatus::Idle) {
         const std::uint32_t fw = m_frame_image->width(), fh = m_frame_image->height();
-        Affine place;
         if (box_w > 0 && box_h > 0 && fw <= box_w && fh <= box_h && (fw == box_w || fh == box_h)) {
             const double x = std::round(device.x0 + (device.width() - fw) / 2);
             const double y = std::round(device.y0 + (device.height() - fh) / 2);
-            place = Affine{1 / transform.a, 0, 0, 1 / transform.d, (x - transform.e) / transform.a,
-                           (y - transform.f) / transform.d};
+            // Black only beside the picture, which covers its own pixels.
+            const Rect shown{x, y, x + fw, y + fh};
+            const Rect bars[] = {{device.x0, device.y0, device.x1, shown.y0},
+                                 {device.x0, shown.y1, device.x1, device.y1},
+                                 {device.x0, shown.y0, shown.x0, shown.y1},
+                                 {shown.x1, shown.y0, device.x1, shown.y1}};
+            for (const Rect& bar : bars) {
+                if (bar.width() > 0 && bar.height() > 0) scene.fill(FillRule::NonZero, Affine::identity(), Color::black(), bar);
+            }
+            scene.draw_image(m_frame_image, Affine::translate(x, y), Affine::identity());
         } else {
+            scene.fill(FillRule::NonZero, transform, Color::black(), b);
             const double w = fw, h = fh;
             const double s = std::min(b.width() / w, b.height() / h);
-            place = Affine::translate(b.x0 + (b.width() - w * s) / 2, b.y0 + (b.height() - h * s) / 2) *
-                    Affine::scale(s);
+            const Affine place = Affine::translate(b.x0 + (b.width() - w * s) / 2, b.y0 + (b.height() - h * s) / 2) *
+                                 Affine::scale(s);
+            scene.draw_image(m_frame_image, place, transform);
         }
-        scene.push_layer(BlendMode::Normal, 1.0f, transform, b);
-        scene.draw_image(m_frame_image, place, transform);
-        scene.pop_layer();
+    } else {
+        scene.fill(FillRule::NonZero, transform, Color::black(), b);
     }
 
     const Point centre = b.center();

@@ -120,7 +120,8 @@ std::optional<OffscreenRenderer::PixelArea> OffscreenRenderer::render_frame_area
   };
   const detail::PixelRect pixels{clamp_to(std::floor(area.x0), width()), clamp_to(std::floor(area.y0), height()),
                                  clamp_to(std::ceil(area.x1), width()), clamp_to(std::ceil(area.y1), height())};
-  if (!pixels.empty()) m.target->render_area(scene, clear, pixels, {});
+  // Commands that touch nothing in the area are left out.
+  if (!pixels.empty()) m.target->render_area(scene, clear, pixels, detail::commands_touching(scene, pixels));
   *m.shown = scene;
   if (pixels.empty()) return PixelArea{};
   return PixelArea{static_cast<std::uint32_t>(pixels.x0), static_cast<std::uint32_t>(pixels.y0),

@@ -16,6 +16,9 @@ using Clock = std::chrono::steady_clock;
 using media::engine::PlaybackState;
 
 constexpr auto kRevealFor = std::chrono::milliseconds(3000);
+// While pictures come at least this often, each one wakes the frame loop and the
+// clock moves with them; the player asks for frames of its own only without them.
+constexpr auto kPictureGap = std::chrono::milliseconds(200);
 constexpr double kBarHeight = 56.0;
 constexpr double kSeekStepMs = 5000.0;
 
@@ -346,6 +349,7 @@ void VideoPlayer::sync(RuntimeState& state) {
         adopt_engine_state();
         if (auto f = m_engine->latest_frame(); f && (!m_frame || f->serial != m_frame->serial)) {
             m_frame = std::move(f);
+            m_frame_arrived = Clock::now();
             m_needs_redraw = true;
         }
     }
@@ -638,14 +642,24 @@ bool VideoPlayer::perform_action(AccessRequest request) {
     return false;
 }
 
+bool VideoPlayer::pictures_flowing() const {
+    return m_engine && m_frame && Clock::now() - m_frame_arrived < kPictureGap;
+}
+
 bool VideoPlayer::needs_animation_frame() const {
-    return m_status == PlayerStatus::Playing || m_status == PlayerStatus::Loading ||
-           m_status == PlayerStatus::Buffering || m_scrubbing;
+    if (m_status == PlayerStatus::Playing && !m_scrubbing) return !pictures_flowing();
+    return m_status == PlayerStatus::Loading || m_status == PlayerStatus::Buffering || m_scrubbing;
 }
 
 std::optional<Clock::time_point> VideoPlayer::next_wake_deadline() const {
-    if (m_revealed_drawn && !m_scrubbing && Clock::now() < m_reveal_until) return m_reveal_until;
-    return std::nullopt;
+    std::optional<Clock::time_point> due;
+    if (m_revealed_drawn && !m_scrubbing && Clock::now() < m_reveal_until) due = m_reveal_until;
+    // Playing on pictures: back when they stop coming, to keep the clock going.
+    if (m_status == PlayerStatus::Playing && pictures_flowing()) {
+        const auto stalled = m_frame_arrived + kPictureGap;
+        if (!due || stalled < *due) due = stalled;
+    }
+    return due;
 }
 
 }  // namespace vorn_ui::widget::video_player

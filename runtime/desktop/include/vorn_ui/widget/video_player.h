@@ -193,6 +193,8 @@ public:
 
 private:
     void adopt_engine_state();
+    // Whether the engine's pictures arrive often enough to drive the frames while playing.
+    bool pictures_flowing() const;
     void set_status(PlayerStatus status);
     void seek_to_fraction(double fraction);
     void cycle_setting();
@@ -213,6 +215,7 @@ private:
 
     std::optional<media::engine::VideoFrame> m_frame;  // newest picture from the engine
     std::uint64_t m_drawn_serial = 0;
+    std::chrono::steady_clock::time_point m_frame_arrived;  // when m_frame came
     ImageRef m_frame_image;                             // m_frame's pixels for the scene
     std::pair<std::uint32_t, std::uint32_t> m_picture_box{0, 0};  // the box the engine was last given
     Rect m_drawn_area;                  // device pixels of the last drawing

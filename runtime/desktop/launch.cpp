@@ -15,6 +15,7 @@
 #include "vorn_ui/offscreen.h"
 #include "vorn_ui/text_selection/clipboard.h"
 #include "vorn_ui/wake.h"
+#include "vorn_ui/widget/video_player.h"
 #include "window_backend.h"
 
 namespace vorn_ui::launch {
@@ -54,6 +55,30 @@ std::vector<std::string> process_arguments() {
 // The clipboard without a window.
 std::mutex g_clip_mu;
 std::optional<std::string> g_clip;  // guarded by g_clip_mu
+
+// The one video player whose own redraw is all that asks for one in the tree (a
+// new picture, its controls or clock): only its box on the screen changes then.
+widget::video_player::VideoPlayer* player_only_change(widget::Widget& root) {
+    widget::video_player::VideoPlayer* asking = nullptr;
+    bool several = false;
+    auto find = [&](auto& self, widget::Widget& w) -> void {
+        if (auto* player = dynamic_cast<widget::video_player::VideoPlayer*>(&w); player != nullptr && player->needs_redraw()) {
+            several = several || asking != nullptr;
+            asking = player;
+        }
+        for (const auto& child : w.children()) {
+            if (child && !several) self(self, *child);
+        }
+    };
+    find(find, root);
+    if (asking == nullptr || several) return nullptr;
+    // The containers around the player ask on its behalf too, so its own reasons
+    // are left out while the root is asked.
+    asking->set_own_redraw_ignored(true);
+    const bool other = root.needs_redraw();
+    asking->set_own_redraw_ignored(false);
+    return other ? nullptr : asking;
+}
 
 }  // namespace
 
@@ -367,6 +392,10 @@ private:
         // positions are applied, which move what lies inside the container).
         std::optional<offscreen::ScrollBlit> scroll;
         if (!whole) scroll = offscreen::scroll_only_change(m_root);
+        // Or one that changes only a video player's box (a new picture, mostly): only
+        // that box is drawn and shown.
+        widget::video_player::VideoPlayer* player = nullptr;
+        if (!whole && !scroll) player = player_only_change(m_root);
 
         // 4. apply_layout
         m_root.apply_layout(m_tree, m_nodes.root, Point{0, 0});
@@ -374,14 +403,15 @@ private:
         // 5. draw_with_presence and 6. mark_drawn, when anything asks for pixels
         if (m_redraw || scroll || m_root.needs_redraw()) {
             m_redraw = false;
-            draw(view, scroll);
+            draw(view, scroll, player);
             m_root.mark_drawn();
         }
         follow_player_host();
         return {};
     }
 
-    void draw(Size view, const std::optional<offscreen::ScrollBlit>& scroll) {
+    void draw(Size view, const std::optional<offscreen::ScrollBlit>& scroll,
+              const widget::video_player::VideoPlayer* player = nullptr) {
         const auto [pw, ph] = m_window.pixel_size();
         if (!m_renderer || m_renderer->width() != pw || m_renderer->height() != ph) {
             auto r = offscreen::OffscreenRenderer::create(pw, ph);
@@ -397,11 +427,27 @@ private:
         widget::DrawContext dc{m_env.theme, m_text, permissions};
         widget::PresenceContext presence;
         presence.clip = Rect{0, 0, view.width, view.height};
+        const Rect player_before = player != nullptr ? player->drawn_area() : Rect{};
         m_root.draw_with_presence(m_scene, Affine::scale(scale()), dc, presence);
-        m_renderer->render_frame(m_scene, m_env.theme.background, scroll);
+        std::optional<offscreen::OffscreenRenderer::PixelArea> area;
+        if (player != nullptr && m_presented) {
+            // Where it was and where it is now (the same box, unless the page moved it).
+            const Rect now = player->drawn_area();
+            const bool was_drawn = player_before.width() > 0 && player_before.height() > 0;
+            const Rect both = !was_drawn ? now
+                                         : Rect{std::min(player_before.x0, now.x0), std::min(player_before.y0, now.y0),
+                                                std::max(player_before.x1, now.x1), std::max(player_before.y1, now.y1)};
+            area = m_renderer->render_frame_area(m_scene, m_env.theme.background, both);
+        } else {
+            m_renderer->render_frame(m_scene, m_env.theme.background, scroll);
+        }
         const auto pixels = m_renderer->argb32_pixels();
         if (pixels.size() < m_renderer->stride() * ph) return;
-        m_window.present(pixels.data(), m_renderer->stride(), pw, ph);
+        if (area) {
+            m_window.present_area(pixels.data(), m_renderer->stride(), pw, ph, {area->x0, area->y0, area->x1, area->y1});
+        } else {
+            m_window.present(pixels.data(), m_renderer->stride(), pw, ph);
+        }
         if (!m_presented) {
             m_presented = true;
             vorn_log::debug(kLog, "first frame presented", {vorn_log::field("width", pw), vorn_log::field("height", ph)});

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include <fmt/core.h>
 
@@ -17,6 +16,9 @@ using Clock = std::chrono::steady_clock;
 using media::engine::PlaybackState;
 
 constexpr auto kRevealFor = std::chrono::milliseconds(3000);
+// While pictures come at least this often, each one wakes the frame loop and the
+// clock moves with them; the player asks for frames of its own only without them.
+constexpr auto kPictureGap = std::chrono::milliseconds(200);
 constexpr double kBarHeight = 56.0;
 constexpr double kSeekStepMs = 5000.0;
 
@@ -39,16 +41,21 @@ std::string clock_text(std::uint64_t ms) {
     return fmt::format("{}:{:02}", s / 60, s % 60);
 }
 
-// Copies a picture from the engine into an image the scene can draw.
+// A picture from the engine as an image the scene can draw: its bytes (opaque BGRA,
+// which are 0xFFRRGGBB words) are shared, not copied.
 ImageRef to_image(const media::engine::VideoFrame& f) {
     if (f.width == 0 || f.height == 0 || !f.pixels) return nullptr;
-    std::vector<std::uint32_t> px(static_cast<std::size_t>(f.width) * f.height);
-    const std::uint8_t* src = f.pixels.get();
-    for (std::uint32_t y = 0; y < f.height; ++y) {
-        std::memcpy(&px[static_cast<std::size_t>(y) * f.width], src + static_cast<std::size_t>(y) * f.stride,
-                    static_cast<std::size_t>(f.width) * 4);
+    return Image::wrap_opaque(f.width, f.height, f.stride, f.pixels);
+}
+
+// The box that `r` covers on the device under `t`.
+Rect device_box(const Affine& t, const Rect& r) {
+    const Point corners[] = {t.apply({r.x0, r.y0}), t.apply({r.x1, r.y0}), t.apply({r.x0, r.y1}), t.apply({r.x1, r.y1})};
+    Rect box{corners[0].x, corners[0].y, corners[0].x, corners[0].y};
+    for (const Point& p : corners) {
+        box = Rect{std::min(box.x0, p.x), std::min(box.y0, p.y), std::max(box.x1, p.x), std::max(box.y1, p.y)};
     }
-    return Image::from_argb32_premultiplied(f.width, f.height, std::move(px));
+    return box;
 }
 
 Point logical(Point physical, double scale) {
@@ -342,6 +349,7 @@ void VideoPlayer::sync(RuntimeState& state) {
         adopt_engine_state();
         if (auto f = m_engine->latest_frame(); f && (!m_frame || f->serial != m_frame->serial)) {
             m_frame = std::move(f);
+            m_frame_arrived = Clock::now();
             m_needs_redraw = true;
         }
     }
@@ -388,21 +396,51 @@ VideoPlayer::ControlRects VideoPlayer::control_rects() const {
 void VideoPlayer::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
     const Rect& b = m_bounds;
     if (b.width() <= 0 || b.height() <= 0) return;
-    scene.fill(FillRule::NonZero, transform, Color::black(), b);
+    // Everything below stays inside the bounds.
+    scene.push_layer(BlendMode::Normal, 1.0f, transform, b);
 
-    // The picture, letterboxed.
+    // The picture, letterboxed. The engine scales the pictures to the box on the
+    // screen; one of that size is placed on whole pixels at its own size (a copy,
+    // not a resampling), any other (before the engine follows a new box) is scaled.
+    const bool axis_aligned = transform.b == 0 && transform.c == 0 && transform.a > 0 && transform.d > 0;
+    const Rect device = axis_aligned ? Rect{transform.a * b.x0 + transform.e, transform.d * b.y0 + transform.f,
+                                            transform.a * b.x1 + transform.e, transform.d * b.y1 + transform.f}
+                                     : Rect{};
+    const auto box_w = static_cast<std::uint32_t>(std::lround(device.width()));
+    const auto box_h = static_cast<std::uint32_t>(std::lround(device.height()));
+    if (m_engine && (box_w != m_picture_box.first || box_h != m_picture_box.second)) {
+        m_picture_box = {box_w, box_h};
+        m_engine->set_picture_box(box_w, box_h);
+    }
     if (m_frame && m_frame->serial != m_drawn_serial) {
         m_frame_image = to_image(*m_frame);
         m_drawn_serial = m_frame->serial;
     }
     if (m_frame_image && m_status != PlayerStatus::Idle) {
-        const double w = m_frame_image->width(), h = m_frame_image->height();
-        const double s = std::min(b.width() / w, b.height() / h);
-        const Affine place = Affine::translate(b.x0 + (b.width() - w * s) / 2, b.y0 + (b.height() - h * s) / 2) *
-                             Affine::scale(s);
-        scene.push_layer(BlendMode::Normal, 1.0f, transform, b);
-        scene.draw_image(m_frame_image, place, transform);
-        scene.pop_layer();
+        const std::uint32_t fw = m_frame_image->width(), fh = m_frame_image->height();
+        if (box_w > 0 && box_h > 0 && fw <= box_w && fh <= box_h && (fw == box_w || fh == box_h)) {
+            const double x = std::round(device.x0 + (device.width() - fw) / 2);
+            const double y = std::round(device.y0 + (device.height() - fh) / 2);
+            // Black only beside the picture, which covers its own pixels.
+            const Rect shown{x, y, x + fw, y + fh};
+            const Rect bars[] = {{device.x0, device.y0, device.x1, shown.y0},
+                                 {device.x0, shown.y1, device.x1, device.y1},
+                                 {device.x0, shown.y0, shown.x0, shown.y1},
+                                 {shown.x1, shown.y0, device.x1, shown.y1}};
+            for (const Rect& bar : bars) {
+                if (bar.width() > 0 && bar.height() > 0) scene.fill(FillRule::NonZero, Affine::identity(), Color::black(), bar);
+            }
+            scene.draw_image(m_frame_image, Affine::translate(x, y), Affine::identity());
+        } else {
+            scene.fill(FillRule::NonZero, transform, Color::black(), b);
+            const double w = fw, h = fh;
+            const double s = std::min(b.width() / w, b.height() / h);
+            const Affine place = Affine::translate(b.x0 + (b.width() - w * s) / 2, b.y0 + (b.height() - h * s) / 2) *
+                                 Affine::scale(s);
+            scene.draw_image(m_frame_image, place, transform);
+        }
+    } else {
+        scene.fill(FillRule::NonZero, transform, Color::black(), b);
     }
 
     const Point centre = b.center();
@@ -477,6 +515,8 @@ void VideoPlayer::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
     if (m_focused) {
         scene.stroke(Stroke::with_width(2.0), transform, cx.theme.focus_ring, RoundedRect{b.inset(1.0), 4.0});
     }
+    scene.pop_layer();
+    m_drawn_area = device_box(transform, b);
 }
 
 void VideoPlayer::seek_to_fraction(double fraction) {
@@ -602,14 +642,24 @@ bool VideoPlayer::perform_action(AccessRequest request) {
     return false;
 }
 
+bool VideoPlayer::pictures_flowing() const {
+    return m_engine && m_frame && Clock::now() - m_frame_arrived < kPictureGap;
+}
+
 bool VideoPlayer::needs_animation_frame() const {
-    return m_status == PlayerStatus::Playing || m_status == PlayerStatus::Loading ||
-           m_status == PlayerStatus::Buffering || m_scrubbing;
+    if (m_status == PlayerStatus::Playing && !m_scrubbing) return !pictures_flowing();
+    return m_status == PlayerStatus::Loading || m_status == PlayerStatus::Buffering || m_scrubbing;
 }
 
 std::optional<Clock::time_point> VideoPlayer::next_wake_deadline() const {
-    if (m_revealed_drawn && !m_scrubbing && Clock::now() < m_reveal_until) return m_reveal_until;
-    return std::nullopt;
+    std::optional<Clock::time_point> due;
+    if (m_revealed_drawn && !m_scrubbing && Clock::now() < m_reveal_until) due = m_reveal_until;
+    // Playing on pictures: back when they stop coming, to keep the clock going.
+    if (m_status == PlayerStatus::Playing && pictures_flowing()) {
+        const auto stalled = m_frame_arrived + kPictureGap;
+        if (!due || stalled < *due) due = stalled;
+    }
+    return due;
 }
 
 }  // namespace vorn_ui::widget::video_player

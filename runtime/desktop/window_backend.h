@@ -47,6 +47,13 @@ public:
     // Shows premultiplied native 0xAARRGGBB pixels (rows of `stride` bytes).
     virtual bool present(const std::uint8_t* argb32, std::size_t stride, std::uint32_t width,
                          std::uint32_t height) = 0;
+    // Shows only the rectangle [x0, x1) x [y0, y1) of such a picture of the window's
+    // size; the rest of the window keeps what it showed.
+    struct Area {
+        std::uint32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    };
+    virtual bool present_area(const std::uint8_t* argb32, std::size_t stride, std::uint32_t width,
+                              std::uint32_t height, Area area) = 0;
     virtual void set_cursor(CursorShape shape) = 0;
     virtual void set_fullscreen(bool on) = 0;
     virtual void set_title(const std::string& title) = 0;

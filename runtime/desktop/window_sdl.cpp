@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string_view>
@@ -239,6 +240,27 @@ public:
 
     float scale() const override { return system_ratio() * m_user_scale; }
 
+    // Copies the w x h pixels at (x, y) of a premultiplied 0xAARRGGBB picture into the
+    // same place of the window's surface (locked by the caller). The window's surface
+    // is normally the same 32-bit layout, with or without its alpha byte (which the
+    // window ignores): rows are copied as they are then, converted otherwise.
+    static int copy_pixels(const std::uint8_t* argb32, std::size_t stride, SDL_Surface* surface, int x, int y, int w,
+                           int h) {
+        const Uint32 format = surface->format->format;
+        const std::uint8_t* from = argb32 + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * 4;
+        auto* to = static_cast<std::uint8_t*>(surface->pixels) + static_cast<std::size_t>(y) * surface->pitch +
+                   static_cast<std::size_t>(x) * surface->format->BytesPerPixel;
+        if (format == SDL_PIXELFORMAT_ARGB8888 || format == SDL_PIXELFORMAT_RGB888) {
+            for (int row = 0; row < h; ++row) {
+                std::memcpy(to + static_cast<std::size_t>(row) * surface->pitch, from + static_cast<std::size_t>(row) * stride,
+                            static_cast<std::size_t>(w) * 4);
+            }
+            return 0;
+        }
+        return SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_ARGB8888, from, static_cast<int>(stride), format, to,
+                                 surface->pitch);
+    }
+
     bool present(const std::uint8_t* argb32, std::size_t stride, std::uint32_t width,
                  std::uint32_t height) override {
         SDL_Surface* surface = SDL_GetWindowSurface(m_window);
@@ -246,11 +268,26 @@ public:
         const int w = std::min(static_cast<int>(width), surface->w);
         const int h = std::min(static_cast<int>(height), surface->h);
         if (SDL_MUSTLOCK(surface)) SDL_LockSurface(surface);
-        // The window's surface is normally the same 32-bit layout, which is a plain copy.
-        const int rc = SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_ARGB8888, argb32, static_cast<int>(stride),
-                                         surface->format->format, surface->pixels, surface->pitch);
+        const int rc = copy_pixels(argb32, stride, surface, 0, 0, w, h);
         if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
         return rc == 0 && SDL_UpdateWindowSurface(m_window) == 0;
+    }
+
+    bool present_area(const std::uint8_t* argb32, std::size_t stride, std::uint32_t width, std::uint32_t height,
+                      Area area) override {
+        SDL_Surface* surface = SDL_GetWindowSurface(m_window);
+        if (surface == nullptr) return false;
+        if (static_cast<int>(width) != surface->w || static_cast<int>(height) != surface->h) {
+            return present(argb32, stride, width, height);
+        }
+        const int x0 = static_cast<int>(std::min(area.x0, width)), y0 = static_cast<int>(std::min(area.y0, height));
+        const int x1 = static_cast<int>(std::min(area.x1, width)), y1 = static_cast<int>(std::min(area.y1, height));
+        if (x1 <= x0 || y1 <= y0) return true;
+        if (SDL_MUSTLOCK(surface)) SDL_LockSurface(surface);
+        const int rc = copy_pixels(argb32, stride, surface, x0, y0, x1 - x0, y1 - y0);
+        if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+        const SDL_Rect rect{x0, y0, x1 - x0, y1 - y0};
+        return rc == 0 && SDL_UpdateWindowSurfaceRects(m_window, &rect, 1) == 0;
     }
 
     void set_cursor(CursorShape shape) override {

@@ -9,15 +9,26 @@
 // `mu` guards the state fields and the event queue, `frame_mu` the newest picture,
 // `wake_mu` the wake callback. No GStreamer function is ever called while one of them
 // is held: a flushing seek waits for the streaming threads, which may be waiting for
-// `frame_mu`.
+// `frame_mu`. `fit_mu` guards the picture box, the stream's picture size and the
+// caps of the element that sizes the pictures; it is held while those caps are set
+// (which only marks the elements upstream for a new negotiation and never waits for
+// a streaming thread), so that the last box or size always wins.
+//
+// Pictures: the video sink is a bin of videoscale ! capsfilter ("fit") ! videoconvert
+// ! appsink. With a picture box, "fit" asks for the largest size with square pixels
+// that fits in the box with the stream's display aspect ratio, so the stream is
+// scaled while still in its own (smaller, planar) format and only the shown pixels are
+// converted to BGRA; without one, "fit" passes any size and both steps pass through.
 #include "media/engine.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -46,7 +57,9 @@ constexpr std::size_t kMaxEvents = 256;
 constexpr const char* kStopMessage = "vorn-engine-stop";
 constexpr const char* kStartFailedMessage = "vorn-engine-start-failed";
 
-// GStreamer is initialised once per process; the answer says whether it worked.
+// GStreamer is initialised once per process, when the first engine needs it (a
+// program that shows no video never pays for its start and its plugin registry);
+// the answer says whether it worked.
 struct GstRuntime {
     bool ok = false;
     std::string error;
@@ -106,6 +119,7 @@ std::string address_to_uri(std::string_view address) {
 struct MediaEngine::Impl {
     EngineOptions options;
     bool synthesized = false;
+    bool started = false;  // the media framework was asked to start (available says how it went)
     bool available = false;
     std::string unavailable_reason;
     std::string address;
@@ -138,10 +152,35 @@ struct MediaEngine::Impl {
     std::shared_ptr<const VideoFrame> frame;
     std::uint64_t frame_serial = 0;
 
+    // The stream's pictures as they reach the video sink: size and pixel aspect ratio.
+    struct SourcePicture {
+        int width = 0;
+        int height = 0;
+        int par_n = 1;
+        int par_d = 1;
+    };
+    std::mutex fit_mu;
+    std::uint32_t box_width = 0;   // guarded by fit_mu; zero: no box
+    std::uint32_t box_height = 0;  // guarded by fit_mu
+    std::optional<SourcePicture> source;  // guarded by fit_mu
+    GstElement* fit = nullptr;            // the sizing capsfilter (owned by the pipeline); guarded by fit_mu
+    std::string fit_caps;                 // what `fit` was last given; guarded by fit_mu
+
     std::mutex wake_mu;
     std::function<void()> wake;
 
     ~Impl() { close_pipeline(); }
+
+    // Starts the media framework on first use; false when it cannot start.
+    bool start_runtime() {
+        if (!started) {
+            const GstRuntime& runtime = gst_runtime();
+            started = true;
+            available = runtime.ok;
+            unavailable_reason = runtime.error;
+        }
+        return available;
+    }
 
     void notify() {
         std::function<void()> w;
@@ -232,15 +271,94 @@ struct MediaEngine::Impl {
         return GST_FLOW_OK;
     }
 
+    // ---- the size of the pictures ----
+
+    // The caps `fit` should have now. Caller holds `fit_mu`.
+    std::string wanted_fit_caps_locked() const {
+        if (box_width == 0 || box_height == 0 || !source || source->width <= 0 || source->height <= 0 ||
+            source->par_n <= 0 || source->par_d <= 0) {
+            return "video/x-raw";
+        }
+        const double shown_w = static_cast<double>(source->width) * source->par_n / source->par_d;
+        const double shown_h = static_cast<double>(source->height);
+        const double s = std::min(box_width / shown_w, box_height / shown_h);
+        const auto w = std::clamp<long>(std::lround(shown_w * s), 1, static_cast<long>(box_width));
+        const auto h = std::clamp<long>(std::lround(shown_h * s), 1, static_cast<long>(box_height));
+        return fmt::format("video/x-raw,width={},height={},pixel-aspect-ratio=1/1", w, h);
+    }
+
+    // Gives `fit` the caps that the box and the stream's size ask for; a change makes
+    // the elements before it negotiate again with the next picture.
+    void refit() {
+        std::lock_guard lock(fit_mu);
+        if (fit == nullptr) return;
+        std::string wanted = wanted_fit_caps_locked();
+        if (wanted == fit_caps) return;
+        GstCaps* caps = gst_caps_from_string(wanted.c_str());
+        if (caps == nullptr) return;
+        g_object_set(fit, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+        fit_caps = std::move(wanted);
+    }
+
+    // Streaming thread: the stream's caps, before videoscale sees them.
+    static GstPadProbeReturn on_source_caps(GstPad*, GstPadProbeInfo* info, gpointer data) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (event == nullptr || GST_EVENT_TYPE(event) != GST_EVENT_CAPS) return GST_PAD_PROBE_OK;
+        GstCaps* caps = nullptr;
+        gst_event_parse_caps(event, &caps);
+        GstVideoInfo video;
+        if (caps == nullptr || !gst_video_info_from_caps(&video, caps)) return GST_PAD_PROBE_OK;
+        auto* self = static_cast<Impl*>(data);
+        {
+            std::lock_guard lock(self->fit_mu);
+            self->source = SourcePicture{GST_VIDEO_INFO_WIDTH(&video), GST_VIDEO_INFO_HEIGHT(&video),
+                                         GST_VIDEO_INFO_PAR_N(&video), GST_VIDEO_INFO_PAR_D(&video)};
+        }
+        self->refit();
+        return GST_PAD_PROBE_OK;
+    }
+
+    // videoscale ! capsfilter ! videoconvert ! appsink, in a bin with the scaler's sink pad.
     GstElement* make_video_sink() {
+        GstElement* bin = gst_bin_new("video-out");
+        GstElement* scale = gst_element_factory_make("videoscale", "scale");
+        GstElement* sizer = gst_element_factory_make("capsfilter", "fit");
+        GstElement* convert = gst_element_factory_make("videoconvert", "convert");
         GstElement* sink = gst_element_factory_make("appsink", "video");
-        if (sink == nullptr) return nullptr;
+        if (bin == nullptr || scale == nullptr || sizer == nullptr || convert == nullptr || sink == nullptr) {
+            for (GstElement* e : {bin, scale, sizer, convert, sink}) {
+                if (e != nullptr) gst_object_unref(e);
+            }
+            return nullptr;
+        }
+        // Exact sizes come from `fit`; no borders for a pixel of rounding.
+        g_object_set(scale, "add-borders", FALSE, nullptr);
+        GstCaps* any = gst_caps_from_string("video/x-raw");
+        g_object_set(sizer, "caps", any, nullptr);
+        gst_caps_unref(any);
         GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGRA");
         g_object_set(sink, "caps", caps, "max-buffers", 2u, "drop", TRUE, "sync", TRUE, "enable-last-sample",
                      FALSE, nullptr);
         gst_caps_unref(caps);
         install_callbacks(sink);
-        return sink;
+        gst_bin_add_many(GST_BIN(bin), scale, sizer, convert, sink, nullptr);
+        GstPad* pad = gst_element_get_static_pad(scale, "sink");
+        const bool linked = gst_element_link_many(scale, sizer, convert, sink, nullptr) && pad != nullptr &&
+                            gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad));
+        if (pad != nullptr) {
+            if (linked) gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &Impl::on_source_caps, this, nullptr);
+            gst_object_unref(pad);
+        }
+        if (!linked) {
+            gst_object_unref(bin);
+            return nullptr;
+        }
+        std::lock_guard lock(fit_mu);
+        fit = sizer;
+        fit_caps = "video/x-raw";
+        source.reset();
+        return bin;
     }
 
     void install_callbacks(GstElement* sink) {
@@ -291,7 +409,7 @@ struct MediaEngine::Impl {
         const std::uint64_t duration_ms = std::max<std::uint64_t>(options.synthesized_duration_ms, 1000);
         const std::string description = fmt::format(
             "videotestsrc name=vsrc pattern=smpte horizontal-speed=2 is-live=false num-buffers={} "
-            "! video/x-raw,format=BGRA,width={},height={},framerate=30/1 ! appsink name=video "
+            "! capsfilter name=vcaps caps=\"video/x-raw,format=BGRA,width={},height={},framerate=30/1\" "
             "audiotestsrc name=asrc wave=sine freq=440 volume=0.04 is-live=false samplesperbuffer=441 "
             "num-buffers={} ! audio/x-raw,rate=44100,channels=2 ! audioconvert ! volume name=vol "
             "! queue max-size-buffers=8 max-size-bytes=0 max-size-time=0 ! audioconvert name=aconv",
@@ -316,16 +434,19 @@ struct MediaEngine::Impl {
         }
         if (audio != nullptr) gst_object_unref(audio);
         if (aconv != nullptr) gst_object_unref(aconv);
-        GstElement* video = gst_bin_get_by_name(GST_BIN(bin), "video");
-        if (video != nullptr) {
-            g_object_set(video, "max-buffers", 2u, "drop", TRUE, "sync", TRUE, "enable-last-sample", FALSE,
-                         nullptr);
-            install_callbacks(video);
-            gst_object_unref(video);
+        GstElement* vcaps = gst_bin_get_by_name(GST_BIN(bin), "vcaps");
+        GstElement* video = make_video_sink();
+        bool video_linked = false;
+        if (vcaps != nullptr && video != nullptr) {
+            gst_bin_add(GST_BIN(bin), video);
+            video_linked = gst_element_link(vcaps, video);
+            video = nullptr;
         }
+        if (video != nullptr) gst_object_unref(video);
+        if (vcaps != nullptr) gst_object_unref(vcaps);
         volume_element = gst_bin_get_by_name(GST_BIN(bin), "vol");
         if (volume_element != nullptr) gst_object_unref(volume_element);  // the bin keeps it alive
-        return linked && video != nullptr;
+        return linked && video_linked;
     }
 
     void close_pipeline() {
@@ -339,6 +460,11 @@ struct MediaEngine::Impl {
             gst_bus_set_flushing(bus, TRUE);
             gst_object_unref(bus);
             bus = nullptr;
+        }
+        {
+            std::lock_guard lock(fit_mu);
+            fit = nullptr;
+            source.reset();
         }
         gst_object_unref(pipeline);
         pipeline = nullptr;
@@ -363,6 +489,7 @@ struct MediaEngine::Impl {
     }
 
     void open(std::string_view where) {
+        start_runtime();
         close_pipeline();
         address = std::string(where);
         {
@@ -597,9 +724,6 @@ MediaEngine::~MediaEngine() = default;
 MediaEngine MediaEngine::create(EngineOptions options) {
     auto impl = std::make_unique<Impl>();
     impl->options = options;
-    const GstRuntime& runtime = gst_runtime();
-    impl->available = runtime.ok;
-    impl->unavailable_reason = runtime.error;
     return MediaEngine(std::move(impl));
 }
 
@@ -609,7 +733,7 @@ MediaEngine MediaEngine::create_synthesized(EngineOptions options) {
     return engine;
 }
 
-bool MediaEngine::decodes() const { return m_impl->available; }
+bool MediaEngine::decodes() const { return m_impl->start_runtime(); }
 bool MediaEngine::is_synthesized() const { return m_impl->synthesized; }
 const std::string& MediaEngine::address() const { return m_impl->address; }
 
@@ -688,6 +812,17 @@ void MediaEngine::seek(std::uint64_t position_ms) {
         d.seek_in_flight = false;
         d.pending_seek.reset();
     }
+}
+
+void MediaEngine::set_picture_box(std::uint32_t width, std::uint32_t height) {
+    Impl& d = *m_impl;
+    {
+        std::lock_guard lock(d.fit_mu);
+        if (d.box_width == width && d.box_height == height) return;
+        d.box_width = width;
+        d.box_height = height;
+    }
+    d.refit();
 }
 
 void MediaEngine::set_volume(double volume) {

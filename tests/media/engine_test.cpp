@@ -233,4 +233,101 @@ TEST_F(EngineTest, WakeCallbackFiresFromEngineThreads) {
     engine.set_wake_callback(nullptr);
 }
 
+// Pictures come in the largest size with square pixels that fits the box, with the
+// clip's aspect ratio, whether the box was set before the stream opened or while it
+// plays; no box gives the clip's own size again. Every picture is opaque BGRA.
+TEST_F(EngineTest, PicturesComeScaledToFitTheBox) {
+    MediaEngine engine = MediaEngine::create_synthesized(
+        EngineOptions{.audio = AudioOutput::Null, .synthesized_width = 320, .synthesized_height = 180});
+    engine.set_picture_box(160, 160);
+    engine.open("");
+    ASSERT_TRUE(wait_for(engine, [&] { return engine.latest_frame().has_value(); }));
+    EXPECT_EQ(engine.latest_frame()->width, 160u);
+    EXPECT_EQ(engine.latest_frame()->height, 90u);
+    engine.play();
+
+    struct Case {
+        std::uint32_t box_w, box_h, want_w, want_h;
+    };
+    static const Case cases[] = {
+        {100, 300, 100, 56},   // narrow: the width decides
+        {640, 90, 160, 90},    // flat: the height decides
+        {640, 360, 640, 360},  // larger than the clip: scaled up
+        {0, 0, 320, 180},      // no box: the clip's own size
+        {96, 54, 96, 54},
+    };
+    for (const Case& c : cases) {
+        engine.set_picture_box(c.box_w, c.box_h);
+        const bool sized = wait_for(engine, [&] {
+            const auto f = engine.latest_frame();
+            return f && f->width == c.want_w && f->height == c.want_h;
+        });
+        ASSERT_TRUE(sized) << "box " << c.box_w << "x" << c.box_h << ": got " << engine.latest_frame()->width << "x"
+                           << engine.latest_frame()->height;
+        const auto f = engine.latest_frame();
+        ASSERT_GE(f->stride, f->width * 4);
+        bool opaque = true;
+        for (std::uint32_t y = 0; y < f->height; ++y) {
+            for (std::uint32_t x = 0; x < f->width; ++x) opaque = opaque && f->pixels.get()[y * f->stride + x * 4 + 3] == 0xff;
+        }
+        EXPECT_TRUE(opaque) << "box " << c.box_w << "x" << c.box_h;
+    }
+    EXPECT_EQ(engine.state(), PlaybackState::Playing);
+
+    // A box given while nothing is open is kept for the next stream.
+    engine.stop();
+    engine.set_picture_box(50, 50);
+    engine.set_picture_box(64, 64);
+    engine.open("");
+    ASSERT_TRUE(wait_for(engine, [&] {
+        const auto f = engine.latest_frame();
+        return f && f->width == 64u && f->height == 36u;
+    }));
+}
+
+// A decoded file is scaled the same way.
+TEST_F(EngineTest, DecodedPicturesFitTheBoxToo) {
+    MediaEngine engine = quiet_engine();
+    engine.set_picture_box(200, 100);
+    engine.open(g_clip.string());
+    ASSERT_TRUE(wait_for(engine, [&] { return engine.state() == PlaybackState::Paused && engine.latest_frame(); }));
+    EXPECT_EQ(engine.latest_frame()->width, 133u);
+    EXPECT_EQ(engine.latest_frame()->height, 100u);
+    engine.set_picture_box(0, 0);
+    engine.play();
+    ASSERT_TRUE(wait_for(engine, [&] { return engine.latest_frame()->width == 320u; }));
+    EXPECT_EQ(engine.latest_frame()->height, 240u);
+}
+
+// The media framework starts with the first open, not with the engine: an engine
+// that is made, set up and asked about its state has not started it (a fresh
+// home gets no plugin registry). Run in a fresh process, where nothing else has
+// started it yet; the exit code says which step failed.
+TEST_F(EngineTest, MediaFrameworkStartsWithTheFirstOpen) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const fs::path registry = g_dir / "registry.bin";
+    auto run = [&]() -> int {
+        setenv("GST_REGISTRY", registry.c_str(), 1);
+        MediaEngine engine = quiet_engine();
+        MediaEngine synthesized = MediaEngine::create_synthesized(EngineOptions{.audio = AudioOutput::Null});
+        engine.set_wake_callback([] {});
+        engine.set_volume(0.5);
+        engine.set_muted(true);
+        engine.seek(100);
+        engine.play();
+        engine.pause();
+        engine.stop();
+        if (engine.state() != PlaybackState::Idle || engine.position_ms() != 0 || engine.latest_frame() ||
+            !engine.poll().empty() || engine.is_playing()) {
+            return 2;
+        }
+        if (fs::exists(registry)) return 3;
+        engine.open(g_clip.string());
+        if (!fs::exists(registry)) return 4;
+        if (!wait_for(engine, [&] { return engine.state() == PlaybackState::Paused && engine.latest_frame(); })) return 5;
+        return engine.decodes() && synthesized.decodes() ? 0 : 6;
+    };
+    EXPECT_EXIT(std::exit(run()), ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace

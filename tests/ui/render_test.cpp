@@ -118,6 +118,19 @@ TEST(Rendering, WrappedPixelsAndTheNativeSurface) {
   auto at = [&](int x, int y) { return *reinterpret_cast<const std::uint32_t*>(px.data() + y * r->stride() + x * 4); };
   EXPECT_EQ(at(2, 2), 0xffff0000u);
   EXPECT_EQ(at(2, 7), 0xff0000ffu);  // the centre of the second row
+
+  // Wrapped as opaque, the alpha bytes are not read: a pixel with alpha 0 still covers.
+  words[0] = 0x0000ff00u;
+  auto opaque = Image::wrap_opaque(2, 2, 12, shared);
+  ASSERT_TRUE(opaque);
+  EXPECT_TRUE(opaque->opaque());
+  EXPECT_FALSE(image->opaque());
+  EXPECT_FALSE(Image::wrap_opaque(4, 1, 8, shared));
+  Scene over;
+  over.draw_image(opaque, Affine::scale(5), Affine::identity());
+  r->render_into(over, Color::white());
+  EXPECT_EQ(at(2, 2), 0xff00ff00u);
+  EXPECT_EQ(at(2, 7), 0xff0000ffu);
 }
 
 TEST(Rendering, TextMeasuresTheSameEveryTime) {

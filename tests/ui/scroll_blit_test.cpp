@@ -512,4 +512,70 @@ TEST(ScrollBlit, TwoContainersScrolledTogetherDrawTheWholePicture) {
   EXPECT_EQ(only->shift.y, -3);
 }
 
+// A frame in which only one area changed (a video picture under an overlay)
+// is drawn in that area alone, rounded out to whole pixels: there its pixels
+// are those of a full drawing, outside it the previous frame stays.
+TEST(AreaFrame, DrawsOnlyTheAreaWithTheFullDrawingsPixels) {
+  Harness h;
+  constexpr double kScale = 1.5;
+  const Rect area{40.3, 30.6, 180.2, 110.5};  // logical pixels
+  const Affine t = Affine::scale(kScale);
+  auto scene_with = [&](ImageRef frame, Color aside) {
+    Scene scene;
+    scene.fill(FillRule::NonZero, t, Color::rgba8(30, 30, 60), Rect{0, 0, 240, 160});
+    scene.fill(FillRule::NonZero, t, aside, Rect{190, 10, 230, 40});  // outside the area
+    scene.push_layer(BlendMode::Normal, 1.0f, t, area);
+    scene.draw_image(frame, Affine::translate(area.x0, area.y0) * Affine::scale(140.0 / frame->width()), t);
+    scene.pop_layer();
+    // Drawn over the area's edge after the picture.
+    scene.fill(FillRule::NonZero, t, Color::white().with_alpha(0.5f), Circle{{area.x1, area.y0}, 14});
+    h.text.draw_text(scene, t, "over the picture", 14.0f, Color::white(), {area.x0 + 4, area.y1 - 20});
+    return scene;
+  };
+  auto full_drawing = [](const Scene& scene, Color clear) {
+    auto full = OffscreenRenderer::create(360, 240);
+    full->render_into(scene, clear);
+    return full;
+  };
+  auto differing = [](const OffscreenRenderer& a, const OffscreenRenderer& b, const OffscreenRenderer::PixelArea& inside) {
+    int outside = 0, within = 0;
+    for (std::uint32_t y = 0; y < a.height(); ++y) {
+      for (std::uint32_t x = 0; x < a.width(); ++x) {
+        const bool differs = std::memcmp(a.argb32_pixels().data() + y * a.stride() + x * 4,
+                                         b.argb32_pixels().data() + y * b.stride() + x * 4, 4) != 0;
+        const bool in = x >= inside.x0 && x < inside.x1 && y >= inside.y0 && y < inside.y1;
+        (in ? within : outside) += differs ? 1 : 0;
+      }
+    }
+    return std::pair{within, outside};
+  };
+  constexpr Color kClear = Color::rgba8(5, 5, 5);
+  const Rect device{area.x0 * kScale, area.y0 * kScale, area.x1 * kScale, area.y1 * kScale};
+  auto renderer = OffscreenRenderer::create(360, 240);
+  ASSERT_TRUE(renderer.has_value());
+
+  // No previous frame: the whole picture.
+  const Scene first = scene_with(Image::solid(64, 36, 200, 40, 40), Color::rgba8(0, 160, 0));
+  EXPECT_FALSE(renderer->render_frame_area(first, kClear, device).has_value());
+  EXPECT_EQ(differing(*renderer, *full_drawing(first, kClear), {}), (std::pair{0, 0}));
+
+  // A new picture: the area alone, equal to a full drawing everywhere.
+  const Scene second = scene_with(picture(), Color::rgba8(0, 160, 0));
+  const auto drawn = renderer->render_frame_area(second, kClear, device);
+  ASSERT_TRUE(drawn.has_value());
+  EXPECT_EQ(*drawn, (OffscreenRenderer::PixelArea{60, 45, 271, 166}));
+  EXPECT_EQ(differing(*renderer, *full_drawing(second, kClear), {}), (std::pair{0, 0}));
+
+  // A change outside the area is not drawn: only what the caller names is.
+  const Scene third = scene_with(Image::solid(64, 36, 20, 40, 200), Color::rgba8(160, 0, 0));
+  ASSERT_TRUE(renderer->render_frame_area(third, kClear, device).has_value());
+  const auto [within, outside] = differing(*renderer, *full_drawing(third, kClear), *drawn);
+  EXPECT_EQ(within, 0);
+  EXPECT_GT(outside, 0) << "the change beside the area stays undrawn";
+
+  // Another clear colour draws the whole picture again.
+  EXPECT_FALSE(renderer->render_frame_area(third, Color::rgba8(9, 9, 9), device).has_value());
+  EXPECT_EQ(differing(*renderer, *full_drawing(third, Color::rgba8(9, 9, 9)), {}), (std::pair{0, 0}));
+}
+
 }  // namespace

@@ -21,6 +21,12 @@ std::shared_ptr<const Image> Image::wrap(std::uint32_t width, std::uint32_t heig
   return std::make_shared<const Image>(width, height, stride, std::move(pixels));
 }
 
+std::shared_ptr<const Image> Image::wrap_opaque(std::uint32_t width, std::uint32_t height, std::size_t stride,
+                                                std::shared_ptr<const std::uint8_t> pixels) {
+  if (!pixels || stride < std::size_t{width} * 4 || stride % 4 != 0) return nullptr;
+  return std::make_shared<const Image>(width, height, stride, std::move(pixels), true);
+}
+
 std::shared_ptr<const Image> Image::from_rgba8(std::uint32_t width, std::uint32_t height,
                                                std::span<const std::uint8_t> rgba) {
   const std::size_t count = std::size_t{width} * height;

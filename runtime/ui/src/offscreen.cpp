@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "atomic_file/atomic_file.h"
 #include "cairo_backend.h"
 #include "scroll_blit.h"
@@ -103,6 +106,26 @@ bool OffscreenRenderer::render_frame(const Scene& scene, Color clear, const std:
   }
   m.shown_clear = clear;
   return plan.has_value();
+}
+
+std::optional<OffscreenRenderer::PixelArea> OffscreenRenderer::render_frame_area(const Scene& scene, Color clear,
+                                                                                 const Rect& area) {
+  Impl& m = *m_impl;
+  if (!m.shown || m.shown_clear != clear) {
+    render_frame(scene, clear);
+    return std::nullopt;
+  }
+  const auto clamp_to = [](double v, std::uint32_t limit) {
+    return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(limit)));
+  };
+  const detail::PixelRect pixels{clamp_to(std::floor(area.x0), width()), clamp_to(std::floor(area.y0), height()),
+                                 clamp_to(std::ceil(area.x1), width()), clamp_to(std::ceil(area.y1), height())};
+  // Commands that touch nothing in the area are left out.
+  if (!pixels.empty()) m.target->render_area(scene, clear, pixels, detail::commands_touching(scene, pixels));
+  *m.shown = scene;
+  if (pixels.empty()) return PixelArea{};
+  return PixelArea{static_cast<std::uint32_t>(pixels.x0), static_cast<std::uint32_t>(pixels.y0),
+                   static_cast<std::uint32_t>(pixels.x1), static_cast<std::uint32_t>(pixels.y1)};
 }
 
 std::uint32_t OffscreenRenderer::width() const { return m_impl->target->width(); }

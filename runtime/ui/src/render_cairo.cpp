@@ -93,7 +93,10 @@ cairo_pattern_t* set_brush(cairo_t* cr, const Brush& brush) {
 cairo_surface_t* wrap_image(const Image& image) {
   // Cairo only reads from a source surface; the pixels stay owned by the image.
   auto* data = reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(image.data()));
-  return cairo_image_surface_create_for_data(data, CAIRO_FORMAT_ARGB32, static_cast<int>(image.width()),
+  // An opaque picture is given without its alpha bytes: Cairo then copies it where
+  // it would blend.
+  return cairo_image_surface_create_for_data(data, image.opaque() ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32,
+                                             static_cast<int>(image.width()),
                                              static_cast<int>(image.height()), static_cast<int>(image.stride()));
 }
 

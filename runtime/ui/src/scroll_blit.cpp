@@ -592,4 +592,16 @@ std::optional<ScrollBlitPlan> plan_scroll_blit(const Scene& previous, const Scen
   return plan;
 }
 
+std::vector<bool> commands_touching(const Scene& scene, const PixelRect& area) {
+  const auto& commands = scene.commands();
+  std::vector<bool> keep(commands.size(), true);
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    const SceneCommand& cmd = commands[i];
+    if (std::holds_alternative<PushLayerCommand>(cmd) || std::holds_alternative<PopLayerCommand>(cmd)) continue;
+    const std::optional<Rect> e = std::visit(DeviceExtent{}, cmd);
+    keep[i] = e.has_value() && touches(*e, area);
+  }
+  return keep;
+}
+
 }  // namespace vorn_ui::detail

@@ -35,4 +35,9 @@ std::optional<ScrollBlitPlan> plan_scroll_blit(const Scene& previous, const Scen
                                                const offscreen::ScrollBlit& blit, std::uint32_t width,
                                                std::uint32_t height);
 
+// Per command of the scene: whether drawing it may change a pixel of `area`.
+// Layers always count (their pushes and pops stay paired); a drawing command
+// counts unless all it may touch lies outside the area.
+std::vector<bool> commands_touching(const Scene& scene, const PixelRect& area);
+
 }  // namespace vorn_ui::detail

@@ -78,7 +78,8 @@ struct EngineOptions {
 
 class MediaEngine {
 public:
-    // The decoding engine. When the media framework cannot start, the engine is of the
+    // The decoding engine. The media framework starts with the first `open` (or
+    // `decodes`) of any engine, not here. When it cannot start, the engine is of the
     // non-decoding kind: every `open` ends in the Error state with a clear text.
     static MediaEngine create(EngineOptions options = {});
     // The synthesized engine: plays a generated clip; `open` ignores its address.
@@ -88,7 +89,7 @@ public:
     MediaEngine& operator=(MediaEngine&&) noexcept;
     ~MediaEngine();
 
-    // False for the non-decoding kind.
+    // False for the non-decoding kind (asking starts the media framework).
     bool decodes() const;
     bool is_synthesized() const;
 
@@ -101,6 +102,12 @@ public:
     void stop();
     // Seeks to a position; `position_ms` answers the target at once.
     void seek(std::uint64_t position_ms);
+    // The box the pictures are shown in, in pixels of the screen: from the next picture
+    // on, pictures come in the largest size with square pixels that fits in the box with
+    // the stream's display aspect ratio (scaled in the pipeline, so that the interface
+    // draws them one to one). Zero in either: pictures of the stream's own size (the
+    // first). Kept for the streams opened later.
+    void set_picture_box(std::uint32_t width, std::uint32_t height);
     void set_volume(double volume);  // 0.0 .. 1.0
     void set_muted(bool muted);
 

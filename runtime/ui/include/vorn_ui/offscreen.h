@@ -75,6 +75,18 @@ class OffscreenRenderer {
   // drawing gives; answers true then. Otherwise draws the whole scene and
   // answers false. The scene is kept (copied) for the next frame.
   bool render_frame(const Scene& scene, Color clear, const std::optional<ScrollBlit>& scroll = std::nullopt);
+  // A whole-pixel rectangle of the picture.
+  struct PixelArea {
+    std::uint32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    friend bool operator==(const PixelArea&, const PixelArea&) = default;
+  };
+  // Draws one frame of a sequence in which nothing outside `area` (device
+  // pixels) differs from the previous frame drawn here: when the picture holds
+  // that frame, drawn with the same clear colour, clears and draws only the
+  // area rounded out to whole pixels (which gives there the pixels a full
+  // drawing gives) and answers it; otherwise draws the whole scene and answers
+  // nothing. The scene is kept for the next frame, as by render_frame.
+  std::optional<PixelArea> render_frame_area(const Scene& scene, Color clear, const Rect& area);
   std::uint32_t width() const;
   std::uint32_t height() const;
   // The picture after the last render as the backend keeps it: premultiplied

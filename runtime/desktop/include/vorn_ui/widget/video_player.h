@@ -171,8 +171,14 @@ public:
     bool perform_action(AccessRequest request) override;
     bool needs_animation_frame() const override;
     std::optional<std::chrono::steady_clock::time_point> next_wake_deadline() const override;
-    bool needs_redraw() const override { return m_needs_redraw; }
+    bool needs_redraw() const override { return m_needs_redraw && !m_own_redraw_ignored; }
     void mark_drawn() override { m_needs_redraw = false; }
+    // The device pixels its last drawing covered: everything it draws stays inside its
+    // bounds, so a redraw it alone asks for changes nothing outside this box.
+    Rect drawn_area() const { return m_drawn_area; }
+    // While set, needs_redraw leaves out the player's own reasons, so that the frame
+    // loop can ask whether anything else in the tree wants drawing.
+    void set_own_redraw_ignored(bool ignored) { m_own_redraw_ignored = ignored; }
     bool is_layout_dirty() const override { return m_bounds == Rect{}; }
 
     // Where the controls sit inside the bounds (logical pixels); for tests and hosts.
@@ -187,6 +193,8 @@ public:
 
 private:
     void adopt_engine_state();
+    // Whether the engine's pictures arrive often enough to drive the frames while playing.
+    bool pictures_flowing() const;
     void set_status(PlayerStatus status);
     void seek_to_fraction(double fraction);
     void cycle_setting();
@@ -207,7 +215,11 @@ private:
 
     std::optional<media::engine::VideoFrame> m_frame;  // newest picture from the engine
     std::uint64_t m_drawn_serial = 0;
-    ImageRef m_frame_image;                             // m_frame converted for the scene
+    std::chrono::steady_clock::time_point m_frame_arrived;  // when m_frame came
+    ImageRef m_frame_image;                             // m_frame's pixels for the scene
+    std::pair<std::uint32_t, std::uint32_t> m_picture_box{0, 0};  // the box the engine was last given
+    Rect m_drawn_area;                  // device pixels of the last drawing
+    bool m_own_redraw_ignored = false;
 
     std::vector<PlayerSetting> m_settings;
     std::vector<SponsorMark> m_marks;

@@ -246,9 +246,13 @@ public:
         const int w = std::min(static_cast<int>(width), surface->w);
         const int h = std::min(static_cast<int>(height), surface->h);
         if (SDL_MUSTLOCK(surface)) SDL_LockSurface(surface);
-        // The window's surface is normally the same 32-bit layout, which is a plain copy.
-        const int rc = SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_ARGB8888, argb32, static_cast<int>(stride),
-                                         surface->format->format, surface->pixels, surface->pitch);
+        // Frames are opaque, so on a surface without alpha (XRGB, what a 24-bit X
+        // visual gives) the same bytes are the same picture: SDL copies rows then,
+        // where a conversion would go pixel by pixel.
+        const Uint32 target = surface->format->format;
+        const Uint32 source = target == SDL_PIXELFORMAT_XRGB8888 ? SDL_PIXELFORMAT_XRGB8888 : SDL_PIXELFORMAT_ARGB8888;
+        const int rc = SDL_ConvertPixels(w, h, source, argb32, static_cast<int>(stride), target, surface->pixels,
+                                         surface->pitch);
         if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
         return rc == 0 && SDL_UpdateWindowSurface(m_window) == 0;
     }

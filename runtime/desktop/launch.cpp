@@ -140,8 +140,9 @@ namespace {
 
 class FrameLoop {
 public:
-    FrameLoop(detail::WindowBackend& window, widget::Widget& root, app::App& app, persist::DocumentStore& store)
-        : m_window(window), m_root(root), m_app(app), m_store(store) {
+    FrameLoop(detail::WindowBackend& window, widget::Widget& root, app::App& app, persist::DocumentStore& store,
+              TextRenderer text)
+        : m_window(window), m_root(root), m_app(app), m_store(store), m_text(std::move(text)) {
         m_state.document = &m_store.document();
         m_env.theme = theme_from_environment();
     }
@@ -499,6 +500,10 @@ private:
 }  // namespace
 
 std::expected<void, LaunchError> run(LaunchSpec spec) {
+    // The text renderer first: its font map reads the font configuration on a
+    // thread of its own, which then runs while the window opens and the root is
+    // built instead of holding up the first layout.
+    TextRenderer text;
     const std::vector<std::string> argv = spec.arguments ? *spec.arguments : process_arguments();
     const LaunchArgs args = LaunchArgs::parse(argv, spec.switches, spec.valued_options);
 
@@ -540,7 +545,7 @@ std::expected<void, LaunchError> run(LaunchSpec spec) {
     if (!root) return std::unexpected(LaunchError{"the launch description builds no root widget"});
 
     wake::set_loop_waker([] { detail::wake_loop_from_any_thread(); });
-    FrameLoop loop(**window, *root, app, *store);
+    FrameLoop loop(**window, *root, app, *store, std::move(text));
     auto result = loop.run();
     wake::set_loop_waker(nullptr);
     // The root goes before the window: its players and workers may still wake it.

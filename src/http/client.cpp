@@ -1,11 +1,13 @@
 #include "sarn/http/client.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <mutex>
+#include <string>
+#include <type_traits>
 #include <utility>
 
 #include <fmt/format.h>
@@ -14,10 +16,65 @@ namespace sarn::http {
 
 namespace {
 
-void global_init_once() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+// libcurl is opened with the first client, not when the program starts: it and
+// the TLS, Kerberos and LDAP libraries under it are a quarter of the shared
+// libraries a start would otherwise map and relocate before its first frame,
+// for a program that may fetch nothing before it is on screen.
+struct CurlLibrary {
+    decltype(&::curl_global_init) global_init = nullptr;
+    decltype(&::curl_easy_init) easy_init = nullptr;
+    decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&::curl_easy_reset) easy_reset = nullptr;
+    decltype(&::curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&::curl_easy_perform) easy_perform = nullptr;
+    decltype(&::curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&::curl_easy_strerror) easy_strerror = nullptr;
+    decltype(&::curl_slist_append) slist_append = nullptr;
+    decltype(&::curl_slist_free_all) slist_free_all = nullptr;
+};
+
+constexpr const char* kCurlLibraryName = "libcurl.so.4";
+
+// Opens libcurl and initialises it, once per process; safe from any thread.
+// The library stays loaded until the process ends.
+const std::expected<CurlLibrary, std::string>& curl_library() {
+    static const std::expected<CurlLibrary, std::string> loaded = []() -> std::expected<CurlLibrary, std::string> {
+        void* handle = dlopen(kCurlLibraryName, RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            const char* why = dlerror();
+            return std::unexpected(fmt::format("the HTTP library {} could not be loaded: {}", kCurlLibraryName,
+                                               why != nullptr ? why : "unknown error"));
+        }
+        CurlLibrary lib;
+        bool complete = true;
+        auto bind = [&](auto& slot, const char* name) {
+            void* symbol = dlsym(handle, name);
+            if (symbol == nullptr) complete = false;
+            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(symbol);
+        };
+        bind(lib.global_init, "curl_global_init");
+        bind(lib.easy_init, "curl_easy_init");
+        bind(lib.easy_cleanup, "curl_easy_cleanup");
+        bind(lib.easy_reset, "curl_easy_reset");
+        bind(lib.easy_setopt, "curl_easy_setopt");
+        bind(lib.easy_perform, "curl_easy_perform");
+        bind(lib.easy_getinfo, "curl_easy_getinfo");
+        bind(lib.easy_strerror, "curl_easy_strerror");
+        bind(lib.slist_append, "curl_slist_append");
+        bind(lib.slist_free_all, "curl_slist_free_all");
+        if (!complete) {
+            return std::unexpected(fmt::format("the HTTP library {} lacks functions this program uses", kCurlLibraryName));
+        }
+        if (lib.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            return std::unexpected(fmt::format("the HTTP library {} could not be initialised", kCurlLibraryName));
+        }
+        return lib;
+    }();
+    return loaded;
 }
+
+// Only reached through a handle, which exists only once the library loaded.
+const CurlLibrary& curl_api() { return *curl_library(); }
 
 bool starts_with_ci(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
@@ -71,7 +128,7 @@ Error make_error(ErrorKind kind, std::string message) {
 struct Client::Handle {
     CURL* curl = nullptr;
     ~Handle() {
-        if (curl != nullptr) curl_easy_cleanup(curl);
+        if (curl != nullptr) curl_api().easy_cleanup(curl);
     }
 };
 
@@ -82,9 +139,10 @@ Client& Client::operator=(Client&&) noexcept = default;
 Client::~Client() = default;
 
 std::expected<Client, Error> Client::create(ClientOptions options) {
-    global_init_once();
+    const auto& library = curl_library();
+    if (!library) return std::unexpected(make_error(ErrorKind::Setup, library.error()));
     auto handle = std::make_unique<Handle>();
-    handle->curl = curl_easy_init();
+    handle->curl = library->easy_init();
     if (handle->curl == nullptr) {
         return std::unexpected(make_error(ErrorKind::Setup, "could not create an HTTP handle"));
     }
@@ -130,7 +188,7 @@ std::expected<Response, Error> Client::send(const Request& request) {
     const std::string url = with_query(request.url, request.query);
 
     CURL* curl = m_handle->curl;
-    curl_easy_reset(curl);
+    curl_api().easy_reset(curl);
 
     Response response;
     Sink sink{&response.body, request.body_limit.value_or(m_options.body_limit), request.over_limit, false};
@@ -139,61 +197,61 @@ std::expected<Response, Error> Client::send(const Request& request) {
     curl_slist* header_list = nullptr;
     for (const Header& header : request.headers) {
         const std::string line = fmt::format("{}: {}", header.name, header.value);
-        curl_slist* next = curl_slist_append(header_list, line.c_str());
+        curl_slist* next = curl_api().slist_append(header_list, line.c_str());
         if (next == nullptr) {
-            curl_slist_free_all(header_list);
+            curl_api().slist_free_all(header_list);
             return std::unexpected(make_error(ErrorKind::Setup, "out of memory for request headers"));
         }
         header_list = next;
     }
     struct ListGuard {
         curl_slist* list;
-        ~ListGuard() { curl_slist_free_all(list); }
+        ~ListGuard() { curl_api().slist_free_all(list); }
     } guard{header_list};
 
     const std::string no_proxy = no_proxy_list();
     const auto timeout = request.timeout.value_or(m_options.timeout);
     const long timeout_ms = static_cast<long>(std::max<std::int64_t>(1, timeout.count()));
 
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, m_options.max_redirects);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout_ms);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeout_ms);
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, no_proxy.c_str());
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &write_body);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-    if (!m_options.user_agent.empty()) curl_easy_setopt(curl, CURLOPT_USERAGENT, m_options.user_agent.c_str());
-    if (header_list != nullptr) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, header_list);
+    curl_api().easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_api().easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_api().easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_api().easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_api().easy_setopt(curl, CURLOPT_MAXREDIRS, m_options.max_redirects);
+    curl_api().easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_api().easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout_ms);
+    curl_api().easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeout_ms);
+    curl_api().easy_setopt(curl, CURLOPT_NOPROXY, no_proxy.c_str());
+    curl_api().easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    curl_api().easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);
+    curl_api().easy_setopt(curl, CURLOPT_WRITEFUNCTION, &write_body);
+    curl_api().easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    if (!m_options.user_agent.empty()) curl_api().easy_setopt(curl, CURLOPT_USERAGENT, m_options.user_agent.c_str());
+    if (header_list != nullptr) curl_api().easy_setopt(curl, CURLOPT_HTTPHEADER, header_list);
     if (request.method == Method::Post) {
-        curl_easy_setopt(curl, CURLOPT_POST, 1L);
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+        curl_api().easy_setopt(curl, CURLOPT_POST, 1L);
+        curl_api().easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
+        curl_api().easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
     }
     if (request.over_limit == OverLimit::Fail) {
-        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(sink.limit));
+        curl_api().easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(sink.limit));
     }
 
-    const CURLcode code = curl_easy_perform(curl);
+    const CURLcode code = curl_api().easy_perform(curl);
 
     long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_api().easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     response.status = status;
-    if (char* final_url = nullptr; curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &final_url) == CURLE_OK &&
+    if (char* final_url = nullptr; curl_api().easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &final_url) == CURLE_OK &&
                                    final_url != nullptr) {
         response.final_url = final_url;
     }
-    if (char* type = nullptr; curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr) {
+    if (char* type = nullptr; curl_api().easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr) {
         response.content_type = type;
     }
     // The handle must not keep pointers into this frame.
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    curl_api().easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    curl_api().easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
 
     if (code == CURLE_OK) return response;
 
@@ -205,7 +263,7 @@ std::expected<Response, Error> Client::send(const Request& request) {
         return std::unexpected(make_error(
             ErrorKind::TooLarge, fmt::format("response body exceeds {} bytes", sink.limit)));
     }
-    const std::string detail = errbuf[0] != '\0' ? std::string(errbuf) : std::string(curl_easy_strerror(code));
+    const std::string detail = errbuf[0] != '\0' ? std::string(errbuf) : std::string(curl_api().easy_strerror(code));
     switch (code) {
         case CURLE_OPERATION_TIMEDOUT:
             return std::unexpected(make_error(ErrorKind::Timeout, fmt::format("request timed out ({})", detail)));

@@ -406,6 +406,21 @@ TEST_F(ProgramWindow, OfflineStartShowsTheShellInEveryTheme) {
     EXPECT_TRUE(requests().empty()) << "an offline start fetched something";
 }
 
+// The HTTP library and the TLS and Kerberos libraries under it are opened with
+// the first fetch: an offline start that fetches nothing never maps them.
+TEST_F(ProgramWindow, OfflineStartMapsNoHttpLibrary) {
+    auto running = launch({"--route", "home"});
+    ASSERT_TRUE(running.has_value());
+    std::ifstream maps("/proc/" + std::to_string(running->process.pid()) + "/maps");
+    ASSERT_TRUE(maps.good());
+    const std::string mapped((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(mapped.empty());
+    for (const char* library : {"libcurl", "libssl", "libgssapi_krb5", "libldap"}) {
+        EXPECT_EQ(mapped.find(library), std::string::npos) << library << " is mapped";
+    }
+    close_and_expect_clean_exit(*running);
+}
+
 TEST_F(ProgramWindow, NarrowStartIsLaidOutAtTheWindowWidth) {
     auto running = launch({"--narrow"});
     ASSERT_TRUE(running.has_value());

@@ -1,6 +1,6 @@
-// The seam between the frame loop and the window system (window_sdl.cpp is the
-// only file behind it, and the only one that includes SDL). Interface thread only,
-// except `wake_loop_from_any_thread` and `quit_from_any_thread`.
+// The seam between the frame loop and the window system (window_sdl.cpp is behind
+// it and is the only file that includes SDL; x_errors.cpp holds the X error
+// handler). Interface thread only, except `wake_loop_from_any_thread` and `quit_from_any_thread`.
 #pragma once
 
 #include <chrono>
@@ -62,6 +62,10 @@ public:
 // Both are safe from any thread, before, during and after a window's life.
 void wake_loop_from_any_thread();
 void quit_from_any_thread();
+
+// From x_errors.cpp: a request the X server refuses no longer ends the process
+// (see there). Called before the window system starts; safe to call again.
+void keep_going_after_x_errors();
 
 // The clipboard of the open window: whether the desktop took the text; none when no
 // window is open.

@@ -172,6 +172,7 @@ public:
         // show nothing (or take over the console).
         std::string errors;
         bool video = false;
+        keep_going_after_x_errors();
         if (const char* forced = std::getenv("SDL_VIDEODRIVER"); forced != nullptr && *forced != '\0') {
             video = SDL_VideoInit(nullptr) == 0;
             if (!video) errors = SDL_GetError();

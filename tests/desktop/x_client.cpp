@@ -201,4 +201,17 @@ void XClient::close(unsigned long window) {
     XFlush(dpy(m_dpy));
 }
 
+void XClient::send_to_a_window_that_is_gone() {
+    Display* d = dpy(m_dpy);
+    const Window gone = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+    XDestroyWindow(d, gone);
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = gone;
+    ev.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    ev.xclient.format = 32;
+    XSendEvent(d, gone, False, NoEventMask, &ev);
+    XSync(d, False);
+}
+
 }  // namespace vorn_test

@@ -52,6 +52,9 @@ public:
     void move_to(unsigned long window, int x, int y);
     // Asks the window to close, as a window manager's close button does.
     void close(unsigned long window);
+    // Sends an event to a window that no longer exists and waits for the server's
+    // answer: a failed request, handled by whatever X error handler the process has.
+    void send_to_a_window_that_is_gone();
 
 private:
     void* m_dpy = nullptr;

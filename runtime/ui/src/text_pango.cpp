@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -220,7 +221,17 @@ class TextRenderer::Impl {
       m_prepare_due = std::chrono::steady_clock::now() + kPreparePause;
       m_prepare_busy = !m_prepare_styles.empty();
     }
-    if (!m_prepare_thread.joinable()) m_prepare_thread = std::thread([this] { prepare_loop(); });
+    if (!m_prepare_thread.joinable() && m_prepare_busy) {
+      try {
+        m_prepare_thread = std::thread([this] { prepare_loop(); });
+      } catch (const std::system_error&) {
+        // No thread to be had: the fonts load when first used, as without
+        // preparing.
+        std::lock_guard guard(m_prepare_mutex);
+        m_prepare_styles.clear();
+        m_prepare_busy = false;
+      }
+    }
     m_prepare_wake.notify_all();
   }
 

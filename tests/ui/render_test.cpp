@@ -3,6 +3,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
 
 #include "test_widgets.h"
 #include "vorn_ui/color_compat.h"
@@ -151,6 +156,91 @@ TEST(Rendering, TextMeasuresTheSameEveryTime) {
   TextRenderer other;
   EXPECT_EQ(other.measure("Hello, world", 20), a);
   EXPECT_EQ(text.measure("", 14).width, 0);
+}
+
+// Styles of several sizes and weights, none of them used before in the
+// renderer that prepares them.
+std::vector<TextStyle> prepared_styles() {
+  std::vector<TextStyle> styles;
+  for (const float size : {9.5f, 13.5f, 17.0f, 22.0f, 31.0f}) {
+    for (const FontWeight weight : {FontWeight::Regular, FontWeight::Semibold, FontWeight::Bold}) {
+      TextStyle style = TextStyle::sized(size);
+      style.weight = weight;
+      styles.push_back(style);
+    }
+  }
+  return styles;
+}
+
+TEST(Rendering, PreparedFontsMeasureAndDrawAsUnpreparedOnes) {
+  const std::vector<std::string> texts = {"Up next", "842K views \xE2\x80\xA2 3 days ago", "W", ""};
+  TextRenderer plain;
+  TextRenderer prepared;
+  prepared.prepare_fonts(prepared_styles());
+  // Measured and drawn while the fonts load on the other thread, then again
+  // once they have: the same sizes and pixels as without preparing.
+  for (int round = 0; round < 2; ++round) {
+    for (const TextStyle& style : prepared_styles()) {
+      for (const std::string& text : texts) {
+        EXPECT_EQ(prepared.measure_style(text, style), plain.measure_style(text, style))
+            << text << " at " << style.font_size << " round " << round;
+        EXPECT_EQ(prepared.measure_style(text, style, 40.0), plain.measure_style(text, style, 40.0)) << text;
+      }
+    }
+    Scene a;
+    Scene b;
+    TextStyle title = TextStyle::sized(22.0f);
+    title.weight = FontWeight::Bold;
+    prepared.draw_style(a, Affine::identity(), "Up next", title, Color::white(), Point{2, 2});
+    plain.draw_style(b, Affine::identity(), "Up next", title, Color::white(), Point{2, 2});
+    const auto image_a = render(a, 120, 32);
+    const auto image_b = render(b, 120, 32);
+    for (std::uint32_t y = 0; y < 32; ++y)
+      for (std::uint32_t x = 0; x < 120; ++x) ASSERT_EQ(image_a.rgba_at(x, y), image_b.rgba_at(x, y)) << x << "," << y;
+    prepared.finish_preparing_fonts();
+  }
+  // Preparing adds nothing to the layout cache.
+  EXPECT_EQ(prepared.cache_stats().entries, plain.cache_stats().entries);
+  EXPECT_EQ(prepared.cache_stats().misses, plain.cache_stats().misses);
+}
+
+TEST(Rendering, PreparingFontsEndsWithItsRendererAndNeverHoldsUpAWait) {
+  {
+    TextRenderer nothing_asked;
+    nothing_asked.finish_preparing_fonts();  // nothing asked: returns at once
+    nothing_asked.prepare_fonts({});
+    nothing_asked.finish_preparing_fonts();
+  }
+  for (int i = 0; i < 3; ++i) {
+    TextRenderer text;
+    text.prepare_fonts(prepared_styles());
+    if (i == 1) text.prepare_fonts({TextStyle::sized(18.5f)});  // replaces the styles still waiting
+    if (i == 2) text.finish_preparing_fonts();
+    // Destroyed while its preparation waits, loads, or is done.
+  }
+}
+
+TEST(Rendering, LayoutsOutliveTheCacheAndTheRenderer) {
+  std::shared_ptr<const TextLayout> kept;
+  {
+    TextRenderer text;
+    kept = text.layout("kept", TextStyle::sized(16));
+    const Size first = text.measure("entry 0", 12);
+    // More layouts than the cache keeps: the oldest are let go on the way.
+    for (int i = 0; i < 9000; ++i) text.measure(fmt::format("entry {}", i), 12);
+    EXPECT_LT(text.cache_stats().entries, 9000u);
+    EXPECT_EQ(text.measure("entry 0", 12), first);
+  }
+  EXPECT_GT(kept->size().width, 0);
+  EXPECT_GT(kept->caret_x(4), kept->caret_x(0));
+  EXPECT_EQ(kept->index_at(1e6), 4u);
+  Scene scene;
+  scene.draw_text_layout(kept, Point{2, 2}, Color::white(), Affine::identity());
+  auto img = render(scene, 60, 24);
+  int lit = 0;
+  for (std::uint32_t y = 0; y < 24; ++y)
+    for (std::uint32_t x = 0; x < 60; ++x) lit += (img.rgba_at(x, y) >> 24) > 200;
+  EXPECT_GT(lit, 10);
 }
 
 TEST(Rendering, OtherScriptsAndEmojiFallBackToPackagedFonts) {

@@ -23,6 +23,17 @@ using widgets::FlexSize;
 
 constexpr float kPageScrollbarWidth = 14.0f;
 
+// The sizes of the pages' text. The first page drawn uses some of them; the
+// watch page, opened later, most of the others.
+constexpr float kPageTextSizes[] = {10.5f, 11.0f, 11.5f, 12.0f, 12.5f, 13.0f, 13.5f,
+                                    14.0f, 14.5f, 15.0f, 16.0f, 17.0f, 21.0f, 22.0f};
+
+std::vector<vorn_ui::TextStyle> page_text_styles() {
+    std::vector<vorn_ui::TextStyle> styles;
+    for (const float size : kPageTextSizes) styles.push_back(vorn_ui::TextStyle::sized(size));
+    return styles;
+}
+
 }  // namespace
 
 vorn_ui::widget::NodeId SarnApp::build_layout(vorn_ui::widget::LayoutContext& cx) {
@@ -125,12 +136,22 @@ void SarnApp::apply_layout(const vorn_ui::layout::LayoutTree& tree, vorn_ui::wid
 void SarnApp::draw(vorn_ui::Scene& scene, const vorn_ui::Affine& transform, vorn_ui::widget::DrawContext& cx) {
     scene.fill(vorn_ui::FillRule::NonZero, transform, cx.theme.background, m_bounds);
     if (m_child) m_child->draw(scene, transform, cx);
+    prepare_page_fonts(cx.text);
+}
+
+// Once the first frame is drawn, the fonts of the pages not shown yet load
+// while the user looks at it, so that opening one costs no font loading.
+void SarnApp::prepare_page_fonts(vorn_ui::TextRenderer& text) {
+    if (m_page_fonts_requested) return;
+    m_page_fonts_requested = true;
+    text.prepare_fonts(page_text_styles());
 }
 
 void SarnApp::draw_with_presence(vorn_ui::Scene& scene, const vorn_ui::Affine& transform,
                                  vorn_ui::widget::DrawContext& cx, const vorn_ui::widget::PresenceContext& presence) {
     scene.fill(vorn_ui::FillRule::NonZero, transform, cx.theme.background, m_bounds);
     if (m_child) m_child->draw_with_presence(scene, transform, cx, presence);
+    prepare_page_fonts(cx.text);
 }
 
 void SarnApp::mark_drawn() {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vorn_ui/color.h"
 #include "vorn_ui/geometry.h"
@@ -77,6 +78,16 @@ class TextRenderer {
   // measurement into logical pixels divides by it.
   float scale_factor() const { return 1.0f; }
   TextCacheStats cache_stats() const;
+
+  // Loads the fonts of these styles on a thread of the renderer's own, after
+  // a short pause so that the frame that asked is presented first: the first
+  // text of a size or weight costs a font match and load (milliseconds),
+  // which a page shown later then does not pay on the interface thread. What
+  // is drawn does not change. A later call replaces the styles still waiting.
+  // While a font loads, a measurement or drawing on this thread waits for it.
+  void prepare_fonts(std::vector<TextStyle> styles);
+  // Waits until the fonts asked for are loaded.
+  void finish_preparing_fonts();
 
   class Impl;
 

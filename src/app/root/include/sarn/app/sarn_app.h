@@ -262,6 +262,9 @@ public:
 private:
     explicit SarnApp(SarnAppOptions options);
 
+    // page_tree.cpp
+    void prepare_page_fonts(vorn_ui::TextRenderer& text);
+
     // frame_hooks.cpp
     void import_pulled(automerge::Document& document, const PullResult& pulled, bool& changed);
     void migrate_legacy_history(const automerge::Document& document);
@@ -319,6 +322,7 @@ private:
 
     // Flags.
     bool m_first_sync_done = false;
+    bool m_page_fonts_requested = false;
     bool m_structure_dirty = false;
     bool m_live = false;
     bool m_home_requested = false;

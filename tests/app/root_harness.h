@@ -146,15 +146,7 @@ public:
         state.document = &m_document;
         m_app.sync(state);
         const bool rebuild = m_app.take_structure_dirty() || !m_built;
-        if (rebuild) {
-            m_tree.clear();
-            m_registry.clear();
-            vorn_ui::widget::LayoutContext cx{m_tree, m_registry, m_env};
-            auto nodes = vorn_ui::widget::build_root_layout(m_app, cx, m_view);
-            EXPECT_TRUE(nodes.has_value());
-            if (nodes) m_nodes = *nodes;
-            m_built = true;
-        }
+        if (rebuild) build_tree();
         if (!rebuild) {
             // The window's size may have changed since the tree was built.
             vorn_ui::layout::Style top;
@@ -180,13 +172,7 @@ public:
         m_app.sync(state);
         bool whole = false;
         if (m_app.take_structure_dirty() || !m_built) {
-            m_tree.clear();
-            m_registry.clear();
-            vorn_ui::widget::LayoutContext cx{m_tree, m_registry, m_env};
-            auto nodes = vorn_ui::widget::build_root_layout(m_app, cx, m_view);
-            EXPECT_TRUE(nodes.has_value());
-            if (nodes) m_nodes = *nodes;
-            m_built = true;
+            build_tree();
             whole = true;
         }
         if (whole || m_app.layout_needs_measure()) {
@@ -232,6 +218,17 @@ public:
     int dispatches() const { return m_dispatches; }
 
 private:
+    // The root's layout built afresh, as the window does when the structure changed.
+    void build_tree() {
+        m_tree.clear();
+        m_registry.clear();
+        vorn_ui::widget::LayoutContext cx{m_tree, m_registry, m_env};
+        auto nodes = vorn_ui::widget::build_root_layout(m_app, cx, m_view);
+        EXPECT_TRUE(nodes.has_value());
+        if (nodes) m_nodes = *nodes;
+        m_built = true;
+    }
+
     SarnApp m_app;
     vorn_ui::Size m_view;
     automerge::Document m_document;

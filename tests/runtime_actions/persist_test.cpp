@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -127,15 +128,10 @@ std::map<std::string, bool> flags_on_disk(const std::filesystem::path& path) {
   return loaded ? flags(*loaded) : std::map<std::string, bool>{};
 }
 
-// Two running instances on one data folder: each save merges what the other
-// saved, so a change made in one survives the other's next save, the file
-// always loads, and each instance ends up seeing the other's changes.
-TEST(Persist, TwoStoresOnOneFileKeepEachOthersChanges) {
-  TempDir dir;
-  const auto path = dir / "data/vorn/app/shared.automerge";
-  auto first = DocumentStore::open_at(path);
-  auto second = DocumentStore::open_at(path);
-  std::map<std::string, bool> expected;
+// Two stores on one file take turns changing and saving; after each save the
+// file holds every change so far, readable by its owner alone.
+void save_in_turns(DocumentStore& first, DocumentStore& second, const std::filesystem::path& path,
+                   std::map<std::string, bool>& expected, const std::function<void(DocumentStore&)>& save) {
   const struct {
     DocumentStore* store;
     const char* key;
@@ -147,11 +143,25 @@ TEST(Persist, TwoStoresOnOneFileKeepEachOthersChanges) {
   for (const auto& step : steps) {
     SCOPED_TRACE(step.key);
     put_key(step.store->document(), step.key, step.value);
-    ASSERT_TRUE(step.store->save_if_changed());
+    ASSERT_NO_FATAL_FAILURE(save(*step.store));
     expected[step.key] = step.value;
     EXPECT_EQ(flags_on_disk(path), expected);
     EXPECT_EQ(mode_of(path), 0600u);
   }
+}
+
+// Two running instances on one data folder: each save merges what the other
+// saved, so a change made in one survives the other's next save, the file
+// always loads, and each instance ends up seeing the other's changes.
+TEST(Persist, TwoStoresOnOneFileKeepEachOthersChanges) {
+  TempDir dir;
+  const auto path = dir / "data/vorn/app/shared.automerge";
+  auto first = DocumentStore::open_at(path);
+  auto second = DocumentStore::open_at(path);
+  std::map<std::string, bool> expected;
+  ASSERT_NO_FATAL_FAILURE(save_in_turns(first, second, path, expected, [](DocumentStore& store) {
+    ASSERT_TRUE(store.save_if_changed());
+  }));
   EXPECT_EQ(flags(first.document()), expected) << "the first saw every save of the second before its last";
   // The second learns the first's last change at its next save.
   put_key(second.document(), "liked:f", true);
@@ -264,22 +274,10 @@ TEST(Persist, TwoStoresSavingInTheBackgroundKeepEachOthersChanges) {
   auto first = DocumentStore::open_at(path);
   auto second = DocumentStore::open_at(path);
   std::map<std::string, bool> expected;
-  const struct {
-    DocumentStore* store;
-    const char* key;
-    bool value;
-  } steps[] = {
-      {&first, "liked:a", true},  {&second, "liked:b", true}, {&first, "liked:c", true},
-      {&second, "liked:a", false}, {&second, "queued:d", true}, {&first, "liked:e", true},
-  };
-  for (const auto& step : steps) {
-    SCOPED_TRACE(step.key);
-    put_key(step.store->document(), step.key, step.value);
-    ASSERT_TRUE(step.store->save_in_background());
-    ASSERT_TRUE(step.store->finish_saves());
-    expected[step.key] = step.value;
-    EXPECT_EQ(flags_on_disk(path), expected);
-  }
+  ASSERT_NO_FATAL_FAILURE(save_in_turns(first, second, path, expected, [](DocumentStore& store) {
+    ASSERT_TRUE(store.save_in_background());
+    ASSERT_TRUE(store.finish_saves());
+  }));
   EXPECT_EQ(flags(first.document()), expected);
   put_key(second.document(), "liked:f", true);
   ASSERT_TRUE(second.save_in_background());

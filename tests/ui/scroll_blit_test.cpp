@@ -30,6 +30,17 @@ ImageRef picture() {
   return Image::from_rgba8(32, 18, px);
 }
 
+// A row of the list: as wide as given, or the list's width when none is; never shrunk.
+NodeId row_leaf(LayoutContext& cx, Widget* widget, float width, float height) {
+  layout::Style s;
+  s.size = {width > 0 ? layout::Dimension::length(width) : layout::Dimension::percent(1),
+            layout::Dimension::length(height)};
+  s.flex_shrink = 0;
+  NodeId n = cx.tree.new_leaf(s);
+  cx.registry.register_node(n, widget);
+  return n;
+}
+
 // A row drawing a bit of everything the scene has: a gradient rounded
 // rectangle, a stroked circle, a path, a cover picture, a translucent layer
 // and wrapped text. The text runs past the row's bottom edge, so a row left
@@ -37,15 +48,7 @@ ImageRef picture() {
 class Swatch final : public Widget {
  public:
   Swatch(int index, ImageRef image, float width = 0) : m_index(index), m_image(std::move(image)), m_width(width) {}
-  NodeId build_layout(LayoutContext& cx) override {
-    layout::Style s;
-    s.size = {m_width > 0 ? layout::Dimension::length(m_width) : layout::Dimension::percent(1),
-              layout::Dimension::length(41)};
-    s.flex_shrink = 0;
-    NodeId n = cx.tree.new_leaf(s);
-    cx.registry.register_node(n, this);
-    return n;
-  }
+  NodeId build_layout(LayoutContext& cx) override { return row_leaf(cx, this, m_width, 41); }
   void apply_layout(const layout::LayoutTree& tree, NodeId node, Point origin) override {
     m_bounds = place(tree, node, origin);
   }
@@ -85,15 +88,7 @@ class Swatch final : public Widget {
 class SolidSwatch final : public Widget {
  public:
   SolidSwatch(int index, float width = 0) : m_index(index), m_width(width) {}
-  NodeId build_layout(LayoutContext& cx) override {
-    layout::Style s;
-    s.size = {m_width > 0 ? layout::Dimension::length(m_width) : layout::Dimension::percent(1),
-              layout::Dimension::length(43.3f)};
-    s.flex_shrink = 0;
-    NodeId n = cx.tree.new_leaf(s);
-    cx.registry.register_node(n, this);
-    return n;
-  }
+  NodeId build_layout(LayoutContext& cx) override { return row_leaf(cx, this, m_width, 43.3f); }
   void apply_layout(const layout::LayoutTree& tree, NodeId node, Point origin) override {
     m_bounds = place(tree, node, origin);
   }

@@ -435,9 +435,13 @@ void VideoPlayer::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
             scene.fill(FillRule::NonZero, transform, Color::black(), b);
             const double w = fw, h = fh;
             const double s = std::min(b.width() / w, b.height() / h);
-            const Affine place = Affine::translate(b.x0 + (b.width() - w * s) / 2, b.y0 + (b.height() - h * s) / 2) *
-                                 Affine::scale(s);
-            scene.draw_image(m_frame_image, place, transform);
+            const double x0 = b.x0 + (b.width() - w * s) / 2, y0 = b.y0 + (b.height() - h * s) / 2;
+            const Rect shown{x0, y0, x0 + w * s, y0 + h * s};
+            // Clipped to its own rectangle, the scaled picture is resampled once and
+            // then copied while it stays on whole pixels: it moves with the page
+            // pixel for pixel instead of being resampled at every place.
+            scene.draw_image_clipped(m_frame_image, Affine::translate(x0, y0) * Affine::scale(s), transform,
+                                     RoundedRect{shown, 0.0});
         }
     } else {
         scene.fill(FillRule::NonZero, transform, Color::black(), b);

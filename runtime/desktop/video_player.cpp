@@ -435,9 +435,18 @@ void VideoPlayer::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
             scene.fill(FillRule::NonZero, transform, Color::black(), b);
             const double w = fw, h = fh;
             const double s = std::min(b.width() / w, b.height() / h);
-            const Affine place = Affine::translate(b.x0 + (b.width() - w * s) / 2, b.y0 + (b.height() - h * s) / 2) *
-                                 Affine::scale(s);
-            scene.draw_image(m_frame_image, place, transform);
+            const double x0 = b.x0 + (b.width() - w * s) / 2, y0 = b.y0 + (b.height() - h * s) / 2;
+            const Affine place = Affine::translate(x0, y0) * Affine::scale(s);
+            if (is_playing()) {
+                scene.draw_image(m_frame_image, place, transform);
+            } else {
+                // A picture that stays, clipped to its own rectangle, is resampled
+                // once and then copied while it lies on whole pixels: it moves with
+                // the page pixel for pixel instead of being resampled at every place.
+                // Pictures that keep coming are not kept that way.
+                scene.draw_image_clipped(m_frame_image, place, transform,
+                                         RoundedRect{Rect{x0, y0, x0 + w * s, y0 + h * s}, 0.0});
+            }
         }
     } else {
         scene.fill(FillRule::NonZero, transform, Color::black(), b);

@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "root_harness.h"
 #include "vorn_ui/color_compat.h"
@@ -86,19 +88,37 @@ TEST(RootRender, ScrollingOnlyThePageMovesTheLastPicture) {
         double width;
         float scale;
         vorn_ui::Theme theme;
+        bool paused_player = false;  // a loaded, paused player on the watch page, whose picture must move along
     };
+    const std::string watched = sample.videos.front().id;
     const Case cases[] = {
         {"home", Route::home(), 1280, 1.0f, vorn_ui::Theme::dark()},
         {"home light @2", Route::home(), 1280, 2.0f, vorn_ui::Theme::light()},
         {"home narrow", Route::home(), 560, 1.0f, vorn_ui::Theme::high_contrast()},
-        {"watch", Route::watch(sample.videos.front().id), 1280, 1.0f, vorn_ui::Theme::dark()},
+        {"watch", Route::watch(watched), 1280, 1.0f, vorn_ui::Theme::dark()},
+        {"watch, paused player", Route::watch(watched), 1280, 1.0f, vorn_ui::Theme::dark(), true},
+        {"watch, paused player @2", Route::watch(watched), 1280, 2.0f, vorn_ui::Theme::light(), true},
+        {"watch narrow, paused player", Route::watch(watched), 700, 1.0f, vorn_ui::Theme::high_contrast(), true},
         {"settings @2", Route::settings(), 1280, 2.0f, vorn_ui::Theme::dark()},
     };
     for (const Case& c : cases) {
         SarnApp app = SarnApp::create(quiet_options()).with_viewport_size(c.width, 800).with_route(c.route);
+        if (c.paused_player) app = std::move(app).with_demo_player(watched);
         RootHarness h(std::move(app), c.width, 800, c.scale, c.theme);
         h.frame();
         h.frame();
+        if (c.paused_player) {
+            // The engine may still send the paused picture at the player's size;
+            // the scrolling starts once the player has stayed unchanged a while.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            for (int quiet = 0; quiet < 10 && std::chrono::steady_clock::now() < until;) {
+                (void)h.window_frame();
+                (void)h.draw();
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                (void)h.window_frame();
+                quiet = h.app().player()->redraw_requested() ? 0 : quiet + 1;
+            }
+        }
         auto renderer = vorn_ui::offscreen::OffscreenRenderer::create(h.pixel_width(), h.pixel_height());
         auto full = vorn_ui::offscreen::OffscreenRenderer::create(h.pixel_width(), h.pixel_height());
         ASSERT_TRUE(renderer && full);

@@ -12,35 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "../../tests/support/detached_app_options.h"
 #include "sarn/app/sarn_app.h"
 
 namespace sarn::bench {
 
-// A fixed owner, memory-only history, no device sync and no worker that
-// can start: nothing of the user's is read or written.
-inline SarnAppOptions detached_options() {
-    SarnAppOptions options;
-    OwnerIdentitySources sources;
-    sources.runtime_identity = []() -> std::expected<runtime_identity::unix::LocalIdentity,
-                                                     runtime_identity::unix::IdentityError> {
-        return std::unexpected(runtime_identity::unix::IdentityError{"none in benchmarks"});
-    };
-    sources.env = [](const char* name) -> std::optional<std::string> {
-        if (std::string_view(name) == "USER") return "bench";
-        return std::nullopt;
-    };
-    options.identity = std::move(sources);
-    options.history_data_dir = std::optional<std::filesystem::path>{};
-    options.fetch_config = [] {
-        FetchWorkerConfig config;
-        config.start_thread = [](std::function<void()>) -> std::expected<void, std::string> {
-            return std::unexpected(std::string("no worker in benchmarks"));
-        };
-        return config;
-    };
-    options.start_device_sync = [](std::string_view) { return DeviceSyncHandle::unavailable(); };
-    return options;
-}
+// Nothing of the user's is read or written.
+inline SarnAppOptions detached_options() { return support::detached_app_options("bench", "benchmarks"); }
 
 template <class T>
 T median_of(std::vector<T> values) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/detached_app_options.h"
 #include "automerge/document.h"
 #include "sarn/actions/shared_reducer.h"
 #include "sarn/app/sarn_app.h"
@@ -18,30 +19,10 @@
 
 namespace sarn::test {
 
-// A fixed owner and memory-only history, so that no test touches the user's files.
+// A fixed owner and memory-only history, so that no test touches the user's
+// files; a worker that can never start, and pictures that never arrive.
 inline SarnAppOptions quiet_options() {
-    SarnAppOptions options;
-    OwnerIdentitySources sources;
-    sources.runtime_identity = []() -> std::expected<runtime_identity::unix::LocalIdentity,
-                                                     runtime_identity::unix::IdentityError> {
-        return std::unexpected(runtime_identity::unix::IdentityError{"none in tests"});
-    };
-    sources.env = [](const char* name) -> std::optional<std::string> {
-        if (std::string_view(name) == "USER") return "tester";
-        if (std::string_view(name) == "HOSTNAME") return "bench";
-        return std::nullopt;
-    };
-    options.identity = std::move(sources);
-    options.history_data_dir = std::optional<std::filesystem::path>{};
-    // A worker that can never start: tests that submit see its refusal.
-    options.fetch_config = [] {
-        FetchWorkerConfig config;
-        config.start_thread = [](std::function<void()>) -> std::expected<void, std::string> {
-            return std::unexpected(std::string("no threads in this test"));
-        };
-        return config;
-    };
-    options.start_device_sync = [](std::string_view) { return DeviceSyncHandle::unavailable(); };
+    SarnAppOptions options = support::detached_app_options("tester", "tests");
     options.image_store = [] {
         return vorn_ui::image_store::ImageStore::create(
             [](const std::string&) -> std::optional<std::vector<std::uint8_t>> { return std::nullopt; });

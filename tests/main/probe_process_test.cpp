@@ -85,6 +85,18 @@ std::string explain(const Finished& done) {
     return fmt::format("status {}\n--- stdout\n{}--- stderr\n{}---", done.status, done.out, done.err);
 }
 
+// What the search still logs when the search answers ({{ORIGIN}} as in Case::out).
+const std::string kSearchStillLog =
+    "live-shots[search]: rustypipe search for \"rust programming\"…\n"
+    "  4 videos, 1 playlists, 1 creators\n"
+    "  fetched avatar for \"Quiet Coder\": {{ORIGIN}}/img/avatar-quiet.png\n"
+    "  prewarming 8 thumbnails + avatars…\n"
+    "  images settled: 0 still pending\n"
+    "  -- render-time channel-record state --\n"
+    "     id=\"UCferris0000000000000001\" name=\"Ferris Talks\" avatar=set store=DECODED\n"
+    "     id=\"UCcrab00000000000000002\" name=\"Crab Lab\" avatar=set store=DECODED\n"
+    "     id=\"UCquiet00000000000000003\" name=\"Quiet Coder\" avatar=set store=DECODED\n";
+
 // One run of a mode and everything it should say.
 struct Case {
     const char* name;
@@ -510,15 +522,7 @@ TEST_F(ProbeProgram, ShotsOfEveryStillInEveryTheme) {
                               "  creator avatar: {{ORIGIN}}/img/avatar-blender.png\n"
                               "sarn: wrote shot to " + d + "/watch.png\n"
                               "  wrote " + d + "/watch.png\n"
-                              "live-shots[search]: rustypipe search for \"rust programming\"…\n"
-                              "  4 videos, 1 playlists, 1 creators\n"
-                              "  fetched avatar for \"Quiet Coder\": {{ORIGIN}}/img/avatar-quiet.png\n"
-                              "  prewarming 8 thumbnails + avatars…\n"
-                              "  images settled: 0 still pending\n"
-                              "  -- render-time channel-record state --\n"
-                              "     id=\"UCferris0000000000000001\" name=\"Ferris Talks\" avatar=set store=DECODED\n"
-                              "     id=\"UCcrab00000000000000002\" name=\"Crab Lab\" avatar=set store=DECODED\n"
-                              "     id=\"UCquiet00000000000000003\" name=\"Quiet Coder\" avatar=set store=DECODED\n"
+                              + kSearchStillLog +
                               "sarn: wrote shot to " + d + "/search.png\n"
                               "  wrote " + d + "/search.png\n"
                               "sarn: wrote shot to " + d + "/home.png\n"
@@ -584,15 +588,7 @@ TEST_F(ProbeCases, ShotsThatCannotBeMade) {
          },
          {"--live-shots=", "--probe"}, 0,
          "live-shots[watch]: metadata + rangeable stream for [aqz-KE-bpKQ]…\n"
-         "live-shots[search]: rustypipe search for \"rust programming\"…\n"
-         "  4 videos, 1 playlists, 1 creators\n"
-         "  fetched avatar for \"Quiet Coder\": {{ORIGIN}}/img/avatar-quiet.png\n"
-         "  prewarming 8 thumbnails + avatars…\n"
-         "  images settled: 0 still pending\n"
-         "  -- render-time channel-record state --\n"
-         "     id=\"UCferris0000000000000001\" name=\"Ferris Talks\" avatar=set store=DECODED\n"
-         "     id=\"UCcrab00000000000000002\" name=\"Crab Lab\" avatar=set store=DECODED\n"
-         "     id=\"UCquiet00000000000000003\" name=\"Quiet Coder\" avatar=set store=DECODED\n"
+         + kSearchStillLog +
          "sarn: wrote shot to search.png\n"
          "  wrote search.png\n"
          "sarn: wrote shot to home.png\n"
@@ -644,15 +640,7 @@ TEST_F(ProbeCases, ShotsThatCannotBeMade) {
          "  creator avatar: {{ORIGIN}}/img/avatar-blender.png\n"
          "sarn: wrote shot to out/watch.png\n"
          "  wrote out/watch.png\n"
-         "live-shots[search]: rustypipe search for \"rust programming\"…\n"
-         "  4 videos, 1 playlists, 1 creators\n"
-         "  fetched avatar for \"Quiet Coder\": {{ORIGIN}}/img/avatar-quiet.png\n"
-         "  prewarming 8 thumbnails + avatars…\n"
-         "  images settled: 0 still pending\n"
-         "  -- render-time channel-record state --\n"
-         "     id=\"UCferris0000000000000001\" name=\"Ferris Talks\" avatar=set store=DECODED\n"
-         "     id=\"UCcrab00000000000000002\" name=\"Crab Lab\" avatar=set store=DECODED\n"
-         "     id=\"UCquiet00000000000000003\" name=\"Quiet Coder\" avatar=set store=DECODED\n"
+         + kSearchStillLog +
          "sarn: wrote shot to out/search.png\n"
          "  wrote out/search.png\n"
          "sarn: wrote shot to out/home.png\n"

@@ -16,6 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "announcing_child.h"
+
 namespace vorn_test {
 
 namespace fs = std::filesystem;
@@ -118,32 +120,10 @@ std::map<std::string, std::string> ProgramHome::environment() const {
 // ---- DbusSession ----
 
 DbusSession::DbusSession() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    m_pid = fork();
-    if (m_pid == 0) {
-        close(fds[0]);
-        const std::string fd = std::to_string(fds[1]);
-        const int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) {
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-        }
-        const std::string print = "--print-address=" + fd;
-        execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--nopidfile", print.c_str(),
-               static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    if (m_pid < 0) {
-        close(fds[0]);
-        return;
-    }
-    std::string address;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') address += c;
-    close(fds[0]);
-    m_address = address;
+    AnnouncedChild daemon = start_announcing_child(
+        "dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address={fd}"});
+    m_pid = daemon.pid;
+    m_address = daemon.line;
 }
 
 DbusSession::~DbusSession() {

@@ -25,6 +25,14 @@
 #include "x_client.h"
 #include "xvfb_display.h"
 
+// SDL asks the session bus for extras it can do without. With no bus named,
+// libdbus would start one through the X server (dbus-launch), and that start can
+// hang a test for good. These tests need no bus: point it at none.
+[[maybe_unused]] const bool g_no_session_bus = [] {
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/vorn-test-bus", 1);
+    return true;
+}();
+
 namespace {
 
 using namespace vorn_ui;

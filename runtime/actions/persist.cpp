@@ -152,6 +152,7 @@ struct DocumentStore::BackgroundSaves {
   struct Merged {
     std::mutex mutex;
     std::optional<automerge::Document> document;
+    std::function<void()> listener;
   };
   std::shared_ptr<Merged> merged = std::make_shared<Merged>();
   // Last: destroyed first, so that it waits for its jobs while the rest lives.
@@ -210,6 +211,10 @@ std::expected<void, PersistError> DocumentStore::save_in_background() {
   if (heads == m_saved_heads) return earlier;
   if (!m_background) m_background = std::make_unique<BackgroundSaves>();
   auto bytes = m_document.save();
+  if (m_merge_listener) {
+    std::lock_guard lock(m_background->merged->mutex);
+    m_background->merged->listener = m_merge_listener;
+  }
   m_background->writer.submit(
       m_path->string(), [path = *m_path, bytes = std::move(bytes), merged = m_background->merged]()
                             -> std::expected<void, std::string> {
@@ -218,8 +223,13 @@ std::expected<void, PersistError> DocumentStore::save_in_background() {
         const auto ours = copy->heads();
         if (auto saved = merge_and_replace(path, *copy); !saved) return std::unexpected(saved.error().message);
         if (copy->heads() != ours) {
-          std::lock_guard lock(merged->mutex);
-          merged->document = std::move(*copy);
+          std::function<void()> listener;
+          {
+            std::lock_guard lock(merged->mutex);
+            merged->document = std::move(*copy);
+            listener = merged->listener;
+          }
+          if (listener) listener();
         }
         return {};
       });
@@ -230,6 +240,16 @@ std::expected<void, PersistError> DocumentStore::save_in_background() {
 std::expected<void, PersistError> DocumentStore::finish_saves() {
   if (m_background) m_background->writer.wait_idle();
   return absorb_background();
+}
+
+std::expected<void, PersistError> DocumentStore::take_background_results() { return absorb_background(); }
+
+void DocumentStore::set_merge_listener(std::function<void()> listener) {
+  m_merge_listener = std::move(listener);
+  if (m_background) {
+    std::lock_guard lock(m_background->merged->mutex);
+    m_background->merged->listener = m_merge_listener;
+  }
 }
 
 std::expected<void, PersistError> DocumentStore::absorb_background() {

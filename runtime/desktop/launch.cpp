@@ -11,6 +11,7 @@
 #include <fmt/core.h>
 
 #include "vorn_actions/resource.h"
+#include "vorn_ui/focus.h"
 #include "vorn_log/log.h"
 #include "vorn_ui/offscreen.h"
 #include "vorn_ui/text_selection/clipboard.h"
@@ -80,6 +81,25 @@ widget::video_player::VideoPlayer* player_only_change(widget::Widget& root) {
     return other ? nullptr : asking;
 }
 
+// The desktop's selections for the widgets: the clipboard as clipboard_copy
+// and clipboard_text keep it, the primary selection the window's.
+class DesktopClipboard final : public Clipboard {
+public:
+    std::optional<std::string> text(Selection which) override {
+        if (which == Selection::Clipboard) return text_selection::clipboard_text();
+        if (auto from_window = detail::window_primary_get()) return *from_window;
+        return m_primary;
+    }
+    bool set_text(Selection which, std::string_view text) override {
+        if (which == Selection::Clipboard) return text_selection::clipboard_copy(text);
+        m_primary = std::string(text);
+        return detail::window_primary_set(text).value_or(true);
+    }
+
+private:
+    std::optional<std::string> m_primary;  // without a window
+};
+
 }  // namespace
 
 // ---- LaunchArgs ----
@@ -144,6 +164,7 @@ public:
               TextRenderer text)
         : m_window(window), m_root(root), m_app(app), m_store(store), m_text(std::move(text)) {
         m_state.document = &m_store.document();
+        m_state.document_error = m_store.load_error();
         m_env.theme = theme_from_environment();
     }
 
@@ -168,7 +189,16 @@ public:
                     case detail::WindowEvent::Kind::Resized: m_resized = m_redraw = true; break;
                     case detail::WindowEvent::Kind::Exposed: m_redraw = true; break;
                     case detail::WindowEvent::Kind::Woken: m_woken = true; break;
-                    case detail::WindowEvent::Kind::Input: deliver(e.input); break;
+                    case detail::WindowEvent::Kind::Input:
+                        deliver(e.input);
+                        // What a key, a typed text or a button changed is built before the
+                        // next event is handed on: Tab after Enter moves through the page
+                        // Enter opened, keys typed right after the one that opens a field
+                        // reach that field. Pointer moves and wheel turns go on unbuilt.
+                        if (m_focus.waiting_for_tree() || changes_what_follows(e.input)) {
+                            if (auto ok = frame(); !ok) return ok;
+                        }
+                        break;
                 }
             }
             const auto now = Clock::now();
@@ -201,6 +231,11 @@ private:
         return *until > now ? duration_cast<milliseconds>(*until - now) + milliseconds(1) : milliseconds(0);
     }
 
+    static bool changes_what_follows(const Event& event) {
+        if (const auto* key = std::get_if<KeyEvent>(&event)) return !key->released;
+        return std::holds_alternative<TextInputEvent>(event) || std::holds_alternative<PointerButtonEvent>(event);
+    }
+
     double scale() const { return m_window.scale() > 0 ? m_window.scale() : 1.0; }
 
     Size viewport() const {
@@ -212,6 +247,7 @@ private:
         // Hover follows pointer moves only: a pointer that left the window moves far away.
         if (std::holds_alternative<PointerLeaveEvent>(event)) deliver(PointerMoveEvent{Point{-1e6, -1e6}});
         widget::EventContext cx(m_modifiers, m_state, scale(), m_tree);
+        cx.clipboard = &m_clipboard;
         if (const auto* key = std::get_if<KeyEvent>(&event)) {
             m_modifiers = key->modifiers;
             cx.modifiers = key->modifiers;
@@ -219,20 +255,12 @@ private:
         if (const auto* move = std::get_if<PointerMoveEvent>(&event)) {
             m_pointer = {move->position.x / scale(), move->position.y / scale()};
         }
-        m_root.handle_event(event, cx, m_nodes.root);
-        if (cx.focus_request) focus(m_registry.widget_for(*cx.focus_request));
+        if (m_focus.deliver(m_root, event, cx, m_nodes.root, m_registry)) m_redraw = true;
         if (std::holds_alternative<PointerMoveEvent>(event)) {
             m_window.set_cursor(m_root.cursor_shape(m_pointer).value_or(CursorShape::Default));
         }
         run_invocations();
         m_input = true;
-    }
-
-    void focus(widget::Widget* w) {
-        if (w == m_focused) return;
-        if (m_focused != nullptr) m_focused->set_focus(false);
-        m_focused = w;
-        if (m_focused != nullptr) m_focused->set_focus(true);
     }
 
     // Control invocations go through the resource tree: an operation of a kind the
@@ -297,16 +325,6 @@ private:
         }
     }
 
-    // The first focusable widget with this id, depth first in child order.
-    static widget::Widget* find_focusable(widget::Widget& w, std::string_view id) {
-        if (w.is_focusable() && w.widget_id() == id) return &w;
-        for (const auto& child : w.children_mut()) {
-            if (!child) continue;
-            if (widget::Widget* found = find_focusable(*child, id)) return found;
-        }
-        return nullptr;
-    }
-
     // The disk's flush runs on the store's writer thread; a failure shows
     // at the next save.
     void save() {
@@ -327,7 +345,10 @@ private:
         ++m_state.frame.frame;
         m_woken = m_input = false;
 
-        // 1. sync
+        // 1. sync, with what other instances saved meanwhile
+        if (auto taken = m_store.take_background_results(); !taken) {
+            vorn_log::warn(kLog, "the shared document could not be saved", {{"error", taken.error().message}});
+        }
         m_root.sync(m_state);
         run_invocations();
         if (m_root.take_dispatch_state()) save();
@@ -345,19 +366,12 @@ private:
         bool whole = m_redraw;
 
         // 2. build_layout, only when the structure changed
+        bool rebuilt = false;
         if (m_root.take_structure_dirty() || m_rebuild) {
-            whole = true;
+            whole = rebuilt = true;
             // The widgets are built afresh: the focus goes back to the widget of the
-            // same id, if the old one still held it. The old one lets go first, so that
-            // state it shares beyond the tree (a player's focus) does not stay focused.
-            std::optional<std::string> focused_id;
-            if (m_focused != nullptr) {
-                if (m_focused->has_focus()) {
-                    if (auto id = m_focused->widget_id()) focused_id = std::string(*id);
-                }
-                m_focused->set_focus(false);
-            }
-            m_focused = nullptr;
+            // same id once the new tree is placed.
+            m_focus.before_rebuild();
             m_tree.clear();
             m_registry.clear();
             m_env.viewport = view;
@@ -368,7 +382,6 @@ private:
             m_rebuild = false;
             m_needs_solve = true;
             m_redraw = true;
-            if (focused_id) focus(find_focusable(m_root, *focused_id));
             refresh_availability();
         }
         // 3. solve, when the viewport or a measurement changed
@@ -400,6 +413,7 @@ private:
 
         // 4. apply_layout
         m_root.apply_layout(m_tree, m_nodes.root, Point{0, 0});
+        if (rebuilt) m_focus.after_rebuild(m_root);
 
         // 5. draw_with_presence and 6. mark_drawn, when anything asks for pixels
         if (m_redraw || scroll || m_root.needs_redraw()) {
@@ -430,6 +444,7 @@ private:
         presence.clip = Rect{0, 0, view.width, view.height};
         const Rect player_before = player != nullptr ? player->drawn_area() : Rect{};
         m_root.draw_with_presence(m_scene, Affine::scale(scale()), dc, presence);
+        m_focus.paint_ring(m_scene, Affine::scale(scale()), m_env.theme, m_root);
         std::optional<offscreen::OffscreenRenderer::PixelArea> area;
         if (player != nullptr && m_presented) {
             // Where it was and where it is now (the same box, unless the page moved it).
@@ -480,7 +495,8 @@ private:
     widget::RootLayout m_nodes;
     std::optional<offscreen::OffscreenRenderer> m_renderer;
     Scene m_scene;
-    widget::Widget* m_focused = nullptr;
+    widget::FocusManager m_focus;
+    DesktopClipboard m_clipboard;
     Modifiers m_modifiers;
     Point m_pointer;
     Size m_solved_view;
@@ -545,6 +561,8 @@ std::expected<void, LaunchError> run(LaunchSpec spec) {
     if (!root) return std::unexpected(LaunchError{"the launch description builds no root widget"});
 
     wake::set_loop_waker([] { detail::wake_loop_from_any_thread(); });
+    // A save that merged in another instance's changes wakes the loop to show them.
+    store->set_merge_listener([] { wake::wake_loop(); });
     FrameLoop loop(**window, *root, app, *store, std::move(text));
     auto result = loop.run();
     wake::set_loop_waker(nullptr);

@@ -6,6 +6,7 @@
 #include <fmt/core.h>
 
 #include "vorn_ui/mpris.h"
+#include "vorn_ui/painters.h"
 #include "vorn_ui/wake.h"
 
 namespace vorn_ui::widget::video_player {
@@ -21,6 +22,8 @@ constexpr auto kRevealFor = std::chrono::milliseconds(3000);
 constexpr auto kPictureGap = std::chrono::milliseconds(200);
 constexpr double kBarHeight = 56.0;
 constexpr double kSeekStepMs = 5000.0;
+// The stage behind a standby: a little lighter than the letterbox black.
+constexpr Color kStage = Color::rgba8(18, 18, 22);
 
 PlayerStatus from_engine(PlaybackState s) {
     switch (s) {
@@ -251,6 +254,12 @@ void VideoPlayer::set_sponsor_marks(std::vector<SponsorMark> marks) {
 
 void VideoPlayer::set_now_playing(NowPlaying now) { m_now = std::move(now); }
 
+void VideoPlayer::set_standby(std::optional<Standby> standby) {
+    if (standby == m_standby) return;
+    m_standby = std::move(standby);
+    m_needs_redraw = true;
+}
+
 std::vector<PlayerCommand> VideoPlayer::take_commands() { return std::exchange(m_commands, {}); }
 
 void VideoPlayer::cycle_setting() {
@@ -398,6 +407,14 @@ void VideoPlayer::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
     if (b.width() <= 0 || b.height() <= 0) return;
     // Everything below stays inside the bounds.
     scene.push_layer(BlendMode::Normal, 1.0f, transform, b);
+    if (m_standby) {
+        draw_standby(scene, transform, cx, *m_standby);
+        m_revealed_drawn = false;
+        draw_frame_lines(scene, transform, cx);
+        scene.pop_layer();
+        m_drawn_area = device_box(transform, b);
+        return;
+    }
 
     // The picture, letterboxed. The engine scales the pictures to the box on the
     // screen; one of that size is placed on whole pixels at its own size (a copy,
@@ -455,11 +472,7 @@ void VideoPlayer::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
     const Point centre = b.center();
     const Color white = Color::white();
     if (m_status == PlayerStatus::Loading || m_status == PlayerStatus::Buffering) {
-        // Three dots; the middle one is the accent.
-        for (int i = -1; i <= 1; ++i) {
-            scene.fill(FillRule::NonZero, transform, i == 0 ? cx.theme.accent : white.with_alpha(0.7f),
-                       Circle{{centre.x + i * 18.0, centre.y}, 5.0});
-        }
+        draw_loading_mark(scene, transform, cx, centre);
     } else if (m_status == PlayerStatus::Error) {
         const std::string text = "Playback failed" + (m_error ? ": " + *m_error : std::string());
         const double max_w = std::max(40.0, b.width() - 48);
@@ -521,11 +534,47 @@ void VideoPlayer::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
                               {r.setting.center().x - ls.width / 2, r.setting.center().y - ls.height / 2});
         }
     }
+    draw_frame_lines(scene, transform, cx);
+    scene.pop_layer();
+    m_drawn_area = device_box(transform, b);
+}
+
+void VideoPlayer::draw_standby(Scene& scene, const Affine& transform, DrawContext& cx, const Standby& standby) {
+    const Rect& b = m_bounds;
+    scene.fill(FillRule::NonZero, transform, kStage, b);
+    if (standby.poster) {
+        paint_image_cover(scene, transform, b, 0.0, standby.poster);
+        // Dimmed, so that the mark and the message read on any picture.
+        scene.fill(FillRule::NonZero, transform, Color::black().with_alpha(0.45f), b);
+    }
+    const Point centre = b.center();
+    const Color white = Color::white();
+    if (!standby.message.empty()) {
+        const double max_w = std::max(40.0, b.width() - 48);
+        const Size size = cx.text.measure(standby.message, 14.0f, max_w);
+        cx.text.draw_text(scene, transform, standby.message, 14.0f, white,
+                          {centre.x - size.width / 2, centre.y - size.height / 2}, max_w);
+    } else if (standby.waiting) {
+        draw_loading_mark(scene, transform, cx, centre);
+    }
+}
+
+void VideoPlayer::draw_loading_mark(Scene& scene, const Affine& transform, DrawContext& cx, Point centre) {
+    // Three dots; the middle one is the accent.
+    for (int i = -1; i <= 1; ++i) {
+        scene.fill(FillRule::NonZero, transform, i == 0 ? cx.theme.accent : Color::white().with_alpha(0.7f),
+                   Circle{{centre.x + i * 18.0, centre.y}, 5.0});
+    }
+}
+
+// The outline keeps the player's box visible on a background as dark as the
+// picture (the high-contrast theme's black); the focus ring lies on top.
+void VideoPlayer::draw_frame_lines(Scene& scene, const Affine& transform, DrawContext& cx) {
+    const Rect& b = m_bounds;
+    scene.stroke(Stroke::with_width(1.0), transform, cx.theme.border, b.inset(0.5));
     if (m_focused) {
         scene.stroke(Stroke::with_width(2.0), transform, cx.theme.focus_ring, RoundedRect{b.inset(1.0), 4.0});
     }
-    scene.pop_layer();
-    m_drawn_area = device_box(transform, b);
 }
 
 void VideoPlayer::seek_to_fraction(double fraction) {
@@ -572,6 +621,7 @@ void VideoPlayer::handle_event(const Event& event, EventContext& cx, NodeId node
         if (!m_bounds.contains(p) || cx.handled) return;
         cx.handled = true;
         cx.focus_request = node;
+        if (m_standby) return;  // nothing of this page's to play yet
         const bool shown = controls_revealed() && m_status != PlayerStatus::Idle;
         reveal_controls();
         const ControlRects r = control_rects();
@@ -636,6 +686,11 @@ std::optional<AccessNode> VideoPlayer::accessibility() const {
     n.value = fmt::format("{} {} of {}", to_string(m_status), clock_text(m_position_ms), clock_text(m_duration_ms));
     n.busy = m_status == PlayerStatus::Loading || m_status == PlayerStatus::Buffering;
     n.toggled = is_playing();
+    if (m_standby) {
+        n.busy = m_standby->waiting && m_standby->message.empty();
+        n.toggled = false;
+        if (!m_standby->message.empty()) n.value = m_standby->message;
+    }
     return n;
 }
 

@@ -1,6 +1,6 @@
 // The seam between the frame loop and the window system (window_sdl.cpp is behind
-// it and is the only file that includes SDL; x_errors.cpp holds the X error
-// handler). Interface thread only, except `wake_loop_from_any_thread` and `quit_from_any_thread`.
+// it and, with x_window.cpp, the only file that includes SDL; x_errors.cpp holds
+// the X error handler). Interface thread only, except `wake_loop_from_any_thread` and `quit_from_any_thread`.
 #pragma once
 
 #include <chrono>
@@ -66,10 +66,25 @@ void quit_from_any_thread();
 // From x_errors.cpp: a request the X server refuses no longer ends the process
 // (see there). Called before the window system starts; safe to call again.
 void keep_going_after_x_errors();
+// From x_errors.cpp: what fails on the program's own X window (once another client
+// destroyed it) passes silently, and a connection to the display that the server
+// closes ends the program as a close request does instead of at once.
+void watch_own_window(void* display, unsigned long x_window);
+// Whether the server closed the connection to the display.
+bool display_connection_lost();
+
+// From x_window.cpp: whether a window-system message (an SDL_SysWMmsg) is the X
+// server's news that the SDL window was destroyed by another client.
+bool x11_window_destroyed(const void* message, void* window);
+// From x_window.cpp: watch_own_window for the SDL window, when it is an X window.
+void x11_watch_window(void* window);
 
 // The clipboard of the open window: whether the desktop took the text; none when no
 // window is open.
 std::optional<bool> window_clipboard_set(std::string_view text);
 std::optional<std::optional<std::string>> window_clipboard_get();
+// The same for the primary selection (the last selected text).
+std::optional<bool> window_primary_set(std::string_view text);
+std::optional<std::optional<std::string>> window_primary_get();
 
 }  // namespace vorn_ui::launch::detail

@@ -150,6 +150,10 @@ public:
             std::lock_guard lock(g_mu);
             g_alive = false;
         }
+        // Without a connection to the display SDL would wait for the server's
+        // answers forever: the window and the video system are left to the
+        // process's end.
+        if (display_connection_lost()) return;
         for (SDL_Cursor* c : m_cursors) {
             if (c != nullptr) SDL_FreeCursor(c);
         }
@@ -205,6 +209,10 @@ public:
         m_window = SDL_CreateWindow(o.title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, w, h, flags);
         if (m_window == nullptr) return std::unexpected(fmt::format("could not open the window: {}", SDL_GetError()));
         SDL_StartTextInput();
+        // The window system's own messages: a window destroyed by another client
+        // comes only that way.
+        SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+        x11_watch_window(m_window);
         const Uint32 wake = SDL_RegisterEvents(1);
         {
             std::lock_guard lock(g_mu);
@@ -331,6 +339,10 @@ private:
         auto input = [&](Event ev) { out.push_back(WindowEvent{WindowEvent::Kind::Input, std::move(ev)}); };
         switch (e.type) {
             case SDL_QUIT: out.push_back({WindowEvent::Kind::Quit, {}}); return;
+            case SDL_SYSWMEVENT:
+                // Gone without a close request: the program ends as on one.
+                if (x11_window_destroyed(e.syswm.msg, m_window)) out.push_back({WindowEvent::Kind::Quit, {}});
+                return;
             case SDL_WINDOWEVENT:
                 switch (e.window.event) {
                     case SDL_WINDOWEVENT_CLOSE: out.push_back({WindowEvent::Kind::Quit, {}}); return;
@@ -413,26 +425,43 @@ void quit_from_any_thread() {
     SDL_PushEvent(&e);
 }
 
-std::optional<bool> window_clipboard_set(std::string_view text) {
+namespace {
+
+// One of the desktop's selections through SDL's pair of calls for it.
+std::optional<bool> selection_set(int (*set)(const char*), std::string_view text) {
     {
         std::lock_guard lock(g_mu);
         if (!g_alive) return std::nullopt;
     }
     const std::string copy(text);
-    return SDL_SetClipboardText(copy.c_str()) == 0;
+    return set(copy.c_str()) == 0;
 }
 
-std::optional<std::optional<std::string>> window_clipboard_get() {
+std::optional<std::optional<std::string>> selection_get(SDL_bool (*has)(), char* (*get)()) {
     {
         std::lock_guard lock(g_mu);
         if (!g_alive) return std::nullopt;
     }
-    if (SDL_HasClipboardText() == SDL_FALSE) return std::optional<std::string>();
-    char* text = SDL_GetClipboardText();
+    if (has() == SDL_FALSE) return std::optional<std::string>();
+    char* text = get();
     if (text == nullptr) return std::optional<std::string>();
     std::string out(text);
     SDL_free(text);
     return std::optional<std::string>(std::move(out));
+}
+
+}  // namespace
+
+std::optional<bool> window_clipboard_set(std::string_view text) { return selection_set(SDL_SetClipboardText, text); }
+
+std::optional<std::optional<std::string>> window_clipboard_get() {
+    return selection_get(SDL_HasClipboardText, SDL_GetClipboardText);
+}
+
+std::optional<bool> window_primary_set(std::string_view text) { return selection_set(SDL_SetPrimarySelectionText, text); }
+
+std::optional<std::optional<std::string>> window_primary_get() {
+    return selection_get(SDL_HasPrimarySelectionText, SDL_GetPrimarySelectionText);
 }
 
 }  // namespace vorn_ui::launch::detail

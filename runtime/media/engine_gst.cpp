@@ -12,7 +12,12 @@
 // `frame_mu`. `fit_mu` guards the picture box, the stream's picture size and the
 // caps of the element that sizes the pictures; it is held while those caps are set
 // (which only marks the elements upstream for a new negotiation and never waits for
-// a streaming thread), so that the last box or size always wins.
+// a streaming thread), so that the last box or size always wins. Those caps are only
+// ever set on the video's streaming thread, ahead of the picture that is to have the
+// new size: the capsfilter reads them more than once while it answers one caps
+// query, and a change from another thread in between made that query answer
+// nothing, failing the negotiation that the change itself had asked for, so that
+// the pictures kept their old size.
 //
 // Pictures: the video sink is a bin of videoscale ! capsfilter ("fit") ! videoconvert
 // ! appsink. With a picture box, "fit" asks for the largest size with square pixels
@@ -87,19 +92,27 @@ gint64 ms_to_ns(std::uint64_t ms) {
     return static_cast<gint64>(std::min(ms, limit) * GST_MSECOND);
 }
 
-// Keeps a decoded sample mapped for as long as a frame refers to its bytes.
-struct MappedSample {
-    GstSample* sample = nullptr;
+// Keeps a decoded picture's buffer mapped for as long as a frame refers to its
+// bytes. Only the buffer is kept, never the sample it came in: appsink hands
+// out references to one sample of its own that it reuses for the following
+// pictures, and it sets new caps on that sample in place after a flushing
+// seek, which GStreamer refuses (a CRITICAL assertion) while anyone else still
+// holds it.
+struct MappedBuffer {
     GstBuffer* buffer = nullptr;
     GstMapInfo map{};
     bool mapped = false;
-    MappedSample() = default;
-    MappedSample(const MappedSample&) = delete;
-    MappedSample& operator=(const MappedSample&) = delete;
-    ~MappedSample() {
+    MappedBuffer() = default;
+    MappedBuffer(const MappedBuffer&) = delete;
+    MappedBuffer& operator=(const MappedBuffer&) = delete;
+    ~MappedBuffer() {
         if (mapped) gst_buffer_unmap(buffer, &map);
-        if (sample != nullptr) gst_sample_unref(sample);
+        if (buffer != nullptr) gst_buffer_unref(buffer);
     }
+};
+
+struct SampleRelease {
+    void operator()(GstSample* sample) const { gst_sample_unref(sample); }
 };
 
 std::string address_to_uri(std::string_view address) {
@@ -165,6 +178,7 @@ struct MediaEngine::Impl {
     std::optional<SourcePicture> source;  // guarded by fit_mu
     GstElement* fit = nullptr;            // the sizing capsfilter (owned by the pipeline); guarded by fit_mu
     std::string fit_caps;                 // what `fit` was last given; guarded by fit_mu
+    std::atomic<bool> box_changed{false};  // set_picture_box since the last refit
 
     std::mutex wake_mu;
     std::function<void()> wake;
@@ -217,15 +231,16 @@ struct MediaEngine::Impl {
 
     // ---- pictures (streaming threads) ----
 
-    void take_sample(GstSample* sample) {
-        if (sample == nullptr) return;
-        auto holder = std::make_shared<MappedSample>();
-        holder->sample = sample;
-        GstCaps* caps = gst_sample_get_caps(sample);
-        GstBuffer* buffer = gst_sample_get_buffer(sample);
+    void take_sample(GstSample* pulled) {
+        if (pulled == nullptr) return;
+        // Released when this returns, before the sink reuses it (see MappedBuffer).
+        const std::unique_ptr<GstSample, SampleRelease> sample(pulled);
+        GstCaps* caps = gst_sample_get_caps(sample.get());
+        GstBuffer* buffer = gst_sample_get_buffer(sample.get());
         GstVideoInfo info;
         if (caps == nullptr || buffer == nullptr || !gst_video_info_from_caps(&info, caps)) return;
-        holder->buffer = buffer;
+        auto holder = std::make_shared<MappedBuffer>();
+        holder->buffer = gst_buffer_ref(buffer);
         if (!gst_buffer_map(buffer, &holder->map, GST_MAP_READ)) return;
         holder->mapped = true;
 
@@ -242,7 +257,7 @@ struct MediaEngine::Impl {
         if (f.stride < f.width * 4) return;
         const GstClockTime pts = GST_BUFFER_PTS(buffer);
         if (GST_CLOCK_TIME_IS_VALID(pts)) {
-            const GstSegment* segment = gst_sample_get_segment(sample);
+            const GstSegment* segment = gst_sample_get_segment(sample.get());
             guint64 stream_time = pts;
             if (segment != nullptr && segment->format == GST_FORMAT_TIME) {
                 stream_time = gst_segment_to_stream_time(segment, GST_FORMAT_TIME, pts);
@@ -288,9 +303,10 @@ struct MediaEngine::Impl {
     }
 
     // Gives `fit` the caps that the box and the stream's size ask for; a change makes
-    // the elements before it negotiate again with the next picture.
+    // the elements before it negotiate again with the next picture. Streaming thread.
     void refit() {
         std::lock_guard lock(fit_mu);
+        box_changed = false;
         if (fit == nullptr) return;
         std::string wanted = wanted_fit_caps_locked();
         if (wanted == fit_caps) return;
@@ -316,6 +332,14 @@ struct MediaEngine::Impl {
                                          GST_VIDEO_INFO_PAR_N(&video), GST_VIDEO_INFO_PAR_D(&video)};
         }
         self->refit();
+        return GST_PAD_PROBE_OK;
+    }
+
+    // Streaming thread: a picture on its way to the scaler, which negotiates again
+    // when the box changed since the last one.
+    static GstPadProbeReturn on_picture(GstPad*, GstPadProbeInfo*, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        if (self->box_changed) self->refit();
         return GST_PAD_PROBE_OK;
     }
 
@@ -347,7 +371,11 @@ struct MediaEngine::Impl {
         const bool linked = gst_element_link_many(scale, sizer, convert, sink, nullptr) && pad != nullptr &&
                             gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad));
         if (pad != nullptr) {
-            if (linked) gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &Impl::on_source_caps, this, nullptr);
+            if (linked) {
+                gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &Impl::on_source_caps, this, nullptr);
+                gst_pad_add_probe(pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                                  &Impl::on_picture, this, nullptr);
+            }
             gst_object_unref(pad);
         }
         if (!linked) {
@@ -822,7 +850,8 @@ void MediaEngine::set_picture_box(std::uint32_t width, std::uint32_t height) {
         d.box_width = width;
         d.box_height = height;
     }
-    d.refit();
+    // The next picture's streaming thread applies it (see the top of this file).
+    d.box_changed = true;
 }
 
 void MediaEngine::set_volume(double volume) {

@@ -327,4 +327,13 @@ bool legacy_migration_marker(const automerge::Document& document) {
   return (*marker)->value.as_bool() == std::optional<bool>(true);
 }
 
+bool holds_history_entry(const automerge::Document& document, std::string_view video_id) {
+  auto root = owner_history_map(document);
+  if (!root) return false;
+  auto entries = child_map(document, *root, kEntriesKey);
+  if (!entries) return false;
+  auto entry = document.get(*entries, video_id);
+  return entry && *entry;
+}
+
 }  // namespace sarn

@@ -13,6 +13,7 @@
 
 #include <fmt/format.h>
 
+#include "sarn/backend/network_failure.h"
 #include "sarn/backend/ytdlp_backend.h"
 #include "sarn/http/client.h"
 #include "sarn/model/library.h"
@@ -23,6 +24,12 @@ namespace sarn {
 namespace {
 
 using Result = FetchResult;
+
+// A query that could not reach the network at all says so at once: the
+// interface shows the offline status instead of waiting on "connecting…".
+void post_offline_if_unreachable(FetchResultSender& results, std::string_view error) {
+    if (network_unreachable(error)) post_backend_status(results, false);
+}
 
 // Everything the worker thread owns, and the handling of one request.
 class Worker {
@@ -39,6 +46,7 @@ private:
     void send(Result::Value value) { (void)m_results.send(Result{std::move(value)}); }
     void note(std::string text) { send(Result::Note{std::move(text)}); }
     void status(std::string text, bool live) { send(Result::Status{std::move(text), live}); }
+    void offline_if_unreachable(std::string_view error) { post_offline_if_unreachable(m_results, error); }
 
     CatalogResult<std::unique_ptr<LiveCatalogBackend>> start_live_backend();
     // The enrichment client, started on first need; null when unavailable.
@@ -162,6 +170,7 @@ void Worker::search(const std::string& query) {
             results.playlists = std::move(items->playlists);
         } else {
             note(fmt::format("search enrich: {}", items.error()));
+            offline_if_unreachable(items.error());
         }
     }
     send(std::move(results));
@@ -186,6 +195,7 @@ void Worker::home_feed() {
         auto page = seed->popular_search(topic);
         if (!page) {
             note(fmt::format("popular seed {}: {}", debug_quoted(topic), page.error()));
+            offline_if_unreachable(page.error());
             continue;
         }
         if (auto* videos = page->as_videos(); videos != nullptr && !videos->videos.empty()) {
@@ -226,6 +236,7 @@ void Worker::video(const std::string& id) {
             if (!comments->empty()) send(Result::Comments{id, std::move(*comments)});
         } else {
             note(fmt::format("comments: {}", comments.error()));
+            offline_if_unreachable(comments.error());
         }
     }
 }
@@ -242,11 +253,19 @@ void Worker::channel(const std::string& id) {
 void Worker::playlist(const std::string& id) {
     std::optional<PlaylistAnswer> answer;
     if (m_primary) {
-        if (auto found = m_primary->playlist(id)) answer = std::move(*found);
+        if (auto found = m_primary->playlist(id)) {
+            answer = std::move(*found);
+        } else {
+            offline_if_unreachable(found.error());
+        }
     }
     if (!answer) {
         if (LiveCatalogBackend* enrichment = ensure_enrichment()) {
-            if (auto found = enrichment->fetch_playlist(id)) answer = std::move(*found);
+            if (auto found = enrichment->fetch_playlist(id)) {
+                answer = std::move(*found);
+            } else {
+                offline_if_unreachable(found.error());
+            }
         }
     }
     if (answer) {
@@ -269,8 +288,7 @@ void Worker::stream(const std::string& id) {
     if (url.empty()) {
         const auto found = m_config.invidious ? probe_invidious(id, *m_config.invidious) : probe_invidious(id);
         if (!found) {
-            note("could not resolve a playable stream (no Invidious instance served bytes, and no direct URL was "
-                 "available)");
+            note(std::string(kNoStreamNote));
             return;
         }
         url = found->url;
@@ -301,6 +319,7 @@ std::optional<CatalogPage> run_catalog_query(CatalogBackend* backend, const Cata
     auto page = backend->run_query(query);
     if (!page) {
         (void)results.send(Result{Result::Note{fmt::format("live {}: {}", query.debug_text(), page.error())}});
+        post_offline_if_unreachable(results, page.error());
         return std::nullopt;
     }
     return std::move(*page);

@@ -22,7 +22,7 @@ LibraryBackend LibraryBackend::owning(Library library) {
 }
 
 CatalogResult<CatalogPage> LibraryBackend::search(std::string_view query) {
-    return CatalogPage::of_videos(copies(m_library->search_library(query)));
+    return CatalogPage::of_videos(copies(m_library->search_library(query, m_search_limit)));
 }
 
 CatalogResult<CatalogPage> LibraryBackend::video(std::string_view id) {

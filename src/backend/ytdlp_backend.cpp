@@ -122,7 +122,10 @@ Video video_from_entry(const Json& entry, std::string_view category, std::int64_
         std::clamp(duration, 0.0, static_cast<double>(std::numeric_limits<std::uint32_t>::max())));
     video.description = json_read::text(entry, "description");
     video.category = std::string(category);
-    video.live = json_read::flag(entry, "is_live");
+    // A flat list entry tells a live stream by its "live_status" and counts
+    // its viewers apart from the views of an upload.
+    video.live = json_read::flag(entry, "is_live") || json_read::text(entry, "live_status") == "is_live";
+    if (video.live && video.views == 0) video.views = json_read::count(entry, "concurrent_view_count");
     video.published = published_text(json_read::text(entry, "upload_date"), today);
     video.thumbnail_url = best_entry_thumbnail(entry);
     if (video.thumbnail_url.empty()) video.thumbnail_url = thumbnail_url(video.id);

@@ -55,9 +55,15 @@ std::string direct_channel_id(std::string_view channel) {
 
 }  // namespace
 
-Client::Client(ClientConfig config, http::Client http) : m_config(std::move(config)), m_http(std::move(http)) {}
+std::shared_ptr<AnswerCache> make_answer_cache(const ClientConfig& config) {
+    if (config.answer_cache_capacity == 0) return nullptr;
+    return std::make_shared<AnswerCache>(config.answer_cache_capacity, config.answer_lifetime);
+}
 
-std::expected<Client, std::string> Client::create(ClientConfig config) {
+Client::Client(ClientConfig config, http::Client http, std::shared_ptr<AnswerCache> answers)
+    : m_config(std::move(config)), m_http(std::move(http)), m_answers(std::move(answers)) {}
+
+std::expected<Client, std::string> Client::create(ClientConfig config, std::shared_ptr<AnswerCache> answers) {
     while (config.origin.ends_with('/')) config.origin.pop_back();
     http::ClientOptions options;
     options.user_agent = std::string(kUserAgent);
@@ -65,7 +71,8 @@ std::expected<Client, std::string> Client::create(ClientConfig config) {
     options.body_limit = config.body_limit;
     auto http = http::Client::create(std::move(options));
     if (!http) return std::unexpected(http.error().message);
-    return Client(std::move(config), std::move(*http));
+    if (!answers) answers = make_answer_cache(config);
+    return Client(std::move(config), std::move(*http), std::move(answers));
 }
 
 std::expected<std::string, std::string> Client::call(std::string_view endpoint, std::string_view request_members) {
@@ -123,17 +130,31 @@ std::expected<std::string, std::string> Client::call(std::string_view endpoint, 
     return std::unexpected(last_error);
 }
 
+template <class Page, class Parse>
+ParseResult<Page> Client::kept_or_called(const std::string& key, std::string_view endpoint, std::string_view request_members,
+                                         Parse parse) {
+    if (m_answers) {
+        if (auto kept = m_answers->find<Page>(key)) return std::move(*kept);
+    }
+    auto body = call(endpoint, request_members);
+    if (!body) return std::unexpected(body.error());
+    ParseResult<Page> page = parse(*body);
+    if (page && m_answers) m_answers->keep(key, *page);
+    return page;
+}
+
 ParseResult<SearchPage> Client::search(std::string_view query, SearchFilter filter) {
     std::string_view params = filter == SearchFilter::PopularThisWeek ? kPopularSearchParams : kPlainSearchParams;
-    auto body = call("search", members({{"query", std::string(query)}, {"params", std::string(params)}}));
-    if (!body) return std::unexpected(body.error());
-    return parse_search(*body);
+    return kept_or_called<SearchPage>(AnswerCache::search_key(params, query), "search",
+                                      members({{"query", std::string(query)}, {"params", std::string(params)}}),
+                                      [](std::string_view body) { return parse_search(body); });
 }
 
 ParseResult<WatchPage> Client::watch(std::string_view video_id) {
-    auto body = call("next", members({{"videoId", std::string(video_id)}, {"contentCheckOk", true}, {"racyCheckOk", true}}));
-    if (!body) return std::unexpected(body.error());
-    return parse_watch(*body);
+    return kept_or_called<WatchPage>(
+        AnswerCache::watch_key(video_id), "next",
+        members({{"videoId", std::string(video_id)}, {"contentCheckOk", true}, {"racyCheckOk", true}}),
+        [](std::string_view body) { return parse_watch(body); });
 }
 
 ParseResult<std::vector<Comment>> Client::comments(std::string_view continuation_token) {

@@ -8,9 +8,10 @@ LiveBackend::LiveBackend(std::string mode, innertube::Client client)
     : m_mode(std::move(mode)), m_client(std::move(client)) {}
 
 CatalogResult<std::unique_ptr<LiveBackend>> LiveBackend::start(const BotguardProvider& botguard,
-                                                               innertube::ClientConfig config) {
+                                                               innertube::ClientConfig config,
+                                                               std::shared_ptr<innertube::AnswerCache> answers) {
     std::string mode(botguard.available() ? kBotguardMode : kMetadataOnlyMode);
-    auto client = innertube::Client::create(std::move(config));
+    auto client = innertube::Client::create(std::move(config), std::move(answers));
     if (!client) return std::unexpected(fmt::format("rustypipe build: {}", client.error()));
     return std::make_unique<LiveBackend>(std::move(mode), std::move(*client));
 }
@@ -18,8 +19,9 @@ CatalogResult<std::unique_ptr<LiveBackend>> LiveBackend::start(const BotguardPro
 CatalogResult<std::unique_ptr<LiveCatalogBackend>> start_live_backend() { return live_backend_factory()(); }
 
 LiveBackendFactory live_backend_factory(innertube::ClientConfig config) {
-    return [config = std::move(config)]() -> CatalogResult<std::unique_ptr<LiveCatalogBackend>> {
-        auto backend = LiveBackend::start(NullBotguard{}, config);
+    auto answers = innertube::make_answer_cache(config);
+    return [config = std::move(config), answers]() -> CatalogResult<std::unique_ptr<LiveCatalogBackend>> {
+        auto backend = LiveBackend::start(NullBotguard{}, config, answers);
         if (!backend) return std::unexpected(backend.error());
         return std::unique_ptr<LiveCatalogBackend>(std::move(*backend));
     };

@@ -17,6 +17,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// What the yt-dlp probe says of an answer of another kind than the step
+// expects (search, details or channel); the run then counts as finding nothing.
+constexpr std::string_view kUnexpectedYtDlpAnswer = "probe-ytdlp: unexpected result variant\n";
+
 // The debug form of a text: in double quotes, escaped.
 std::string dq(std::string_view text) { return debug_quoted(text); }
 
@@ -188,7 +192,7 @@ ModeResult probe_ytdlp(const DevServices& services, std::string_view search) {
     const auto* found = answer->as_videos();
     if (found == nullptr) {
         // Not a result at all: reported, and the run counts as finding nothing.
-        output.say("probe-ytdlp: unexpected result variant\n");
+        output.say(kUnexpectedYtDlpAnswer);
         return ModeExit::NothingFound;
     }
     const std::vector<Video>& videos = found->videos;
@@ -207,30 +211,36 @@ ModeResult probe_ytdlp(const DevServices& services, std::string_view search) {
     output.say(fmt::format("\nprobe-ytdlp: video_details [{}] …\n", first.id));
     auto details = ytdlp.video(first.id);
     if (!details) return std::unexpected(MainError::from_text(details.error()));
-    if (const auto* page = details->as_video()) {
-        const Video& v = page->video;
-        output.say(fmt::format("  title={} channel={} views={} likes={} desc_len={}\n  thumb={}\n", dq(v.title),
-                               dq(v.channel_name), v.views, v.likes, v.description.size(),
-                               url_for_display(v.thumbnail_url)));
+    const auto* details_page = details->as_video();
+    if (details_page == nullptr) {
+        output.say(kUnexpectedYtDlpAnswer);
+        return ModeExit::NothingFound;
     }
+    const Video& v = details_page->video;
+    output.say(fmt::format("  title={} channel={} views={} likes={} desc_len={}\n  thumb={}\n", dq(v.title),
+                           dq(v.channel_name), v.views, v.likes, v.description.size(),
+                           url_for_display(v.thumbnail_url)));
 
     output.say(fmt::format("\nprobe-ytdlp: channel [{}] …\n", first.channel_id));
     auto channel_answer = ytdlp.channel(first.channel_id);
     if (!channel_answer) return std::unexpected(MainError::from_text(channel_answer.error()));
-    if (const auto* page = channel_answer->as_channel()) {
-        const Channel& c = page->channel;
-        output.say(fmt::format("  {} ({} subscribers, verified={}); {} uploads\n", dq(c.name), c.subscribers,
-                               c.verified, page->videos.size()));
-        output.say(fmt::format("  avatar_url = {}\n", url_for_display(c.avatar_url)));
-        output.say(fmt::format("  banner_url = {}\n", url_for_display(c.banner_url)));
-        if (c.avatar_url.empty() || c.banner_url.empty()) {
-            output.warn("probe-ytdlp: WARNING — channel avatar/banner url missing.\n");
-        }
-        for (std::size_t i = 0; i < std::min<std::size_t>(page->videos.size(), 3); ++i) {
-            const Video& upload = page->videos[i];
-            output.say(fmt::format("    upload [{}] {} — thumb={}\n", upload.id, upload.title,
-                                   url_for_display(upload.thumbnail_url)));
-        }
+    const auto* channel_page = channel_answer->as_channel();
+    if (channel_page == nullptr) {
+        output.say(kUnexpectedYtDlpAnswer);
+        return ModeExit::NothingFound;
+    }
+    const Channel& c = channel_page->channel;
+    output.say(fmt::format("  {} ({} subscribers, verified={}); {} uploads\n", dq(c.name), c.subscribers, c.verified,
+                           channel_page->videos.size()));
+    output.say(fmt::format("  avatar_url = {}\n", url_for_display(c.avatar_url)));
+    output.say(fmt::format("  banner_url = {}\n", url_for_display(c.banner_url)));
+    if (c.avatar_url.empty() || c.banner_url.empty()) {
+        output.warn("probe-ytdlp: WARNING — channel avatar/banner url missing.\n");
+    }
+    for (std::size_t i = 0; i < std::min<std::size_t>(channel_page->videos.size(), 3); ++i) {
+        const Video& upload = channel_page->videos[i];
+        output.say(fmt::format("    upload [{}] {} — thumb={}\n", upload.id, upload.title,
+                               url_for_display(upload.thumbnail_url)));
     }
     return ModeExit::Success;
 }

@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
+#include "sarn/app/image_fetch.h"
 #include "sarn/innertube/fetch_wiring.h"
+#include "sarn/main/dev_services.h"
 
 namespace sarn::entry {
 
@@ -20,13 +22,21 @@ FetchWorkerConfig fetch_config_for_origin(const std::string& origin) {
     client.origin = origin;
     FetchWorkerConfig config = live_fetch_worker_config(std::move(client));
     config.extras = ExtrasEndpoints{origin, origin, origin};
+    // A stream no instance here serves is not looked for elsewhere.
+    InvidiousProbeOptions invidious;
+    invidious.instances = {origin};
+    config.invidious = std::move(invidious);
     return config;
 }
 
 SarnAppOptions app_options_from_environment() {
     SarnAppOptions options;
     if (auto origin = test_origin_from_environment()) {
-        options.fetch_config = [origin = std::move(*origin)] { return fetch_config_for_origin(origin); };
+        options.fetch_config = [origin = *origin] { return fetch_config_for_origin(origin); };
+        // The platform's pictures (a watched video's own, for one) come from there too.
+        options.image_store = [origin = std::move(*origin)] {
+            return vorn_ui::image_store::ImageStore::create(fetch_images_from_origin(build_http_client(), origin));
+        };
     }
     return options;
 }

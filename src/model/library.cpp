@@ -45,6 +45,25 @@ std::string lower_untrimmed(std::string_view text) {
     return out;
 }
 
+bool is_ascii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether the text, lower-cased, contains the needle (lower-cased already).
+// ASCII text lower-cases letter by letter into ASCII, so it is matched in
+// place, and never holds a needle that is not ASCII; other text goes through
+// the full Unicode lower-casing.
+bool lower_contains(std::string_view text, std::string_view needle, bool needle_ascii) {
+    if (is_ascii(text)) {
+        if (!needle_ascii) return false;
+        return std::search(text.begin(), text.end(), needle.begin(), needle.end(),
+                           [](char a, char b) { return ascii_lower(a) == b; }) != text.end();
+    }
+    return lower_untrimmed(text).find(needle) != std::string::npos;
+}
+
 std::string_view strip_leading_slashes(std::string_view text) {
     while (!text.empty() && text.front() == '/') text.remove_prefix(1);
     return text;
@@ -66,12 +85,24 @@ bool contains(const std::vector<std::string>& list, std::string_view id) {
     return std::find(list.begin(), list.end(), id) != list.end();
 }
 
+template <typename Record>
+Record* find_or_kept(std::vector<Record>& records, std::vector<Record>& kept, std::string_view id) {
+    Record* found = find_by_id(records, id);
+    return found != nullptr ? found : find_by_id(kept, id);
+}
+
+template <typename Record>
+const Record* find_or_kept(const std::vector<Record>& records, const std::vector<Record>& kept, std::string_view id) {
+    const Record* found = find_by_id(records, id);
+    return found != nullptr ? found : find_by_id(kept, id);
+}
+
 }  // namespace
 
-const Video* Library::find_video(std::string_view id) const { return find_by_id(videos, id); }
-Video* Library::find_video(std::string_view id) { return find_by_id(videos, id); }
-const Channel* Library::find_channel(std::string_view id) const { return find_by_id(channels, id); }
-Channel* Library::find_channel(std::string_view id) { return find_by_id(channels, id); }
+const Video* Library::find_video(std::string_view id) const { return find_or_kept(videos, kept_videos, id); }
+Video* Library::find_video(std::string_view id) { return find_or_kept(videos, kept_videos, id); }
+const Channel* Library::find_channel(std::string_view id) const { return find_or_kept(channels, kept_channels, id); }
+Channel* Library::find_channel(std::string_view id) { return find_or_kept(channels, kept_channels, id); }
 const Playlist* Library::find_playlist(std::string_view id) const { return find_by_id(playlists, id); }
 Playlist* Library::find_playlist(std::string_view id) { return find_by_id(playlists, id); }
 
@@ -90,22 +121,77 @@ std::optional<std::uint64_t> Library::dislike_count(std::string_view video_id) c
     return found->second;
 }
 
+namespace {
+
+// Whether one subscription entry names the channel (`channel` is its record
+// when the Library knows it).
+bool names_channel(std::string_view entry, std::string_view channel_id, const Channel* channel) {
+    if (entry == channel_id) return true;
+    if (channel != nullptr) {
+        if (entry == channel->handle) return true;
+        if (entry.starts_with(kPlatformWebPrefix) &&
+            entry.substr(kPlatformWebPrefix.size()) == strip_leading_slashes(channel->handle)) {
+            return true;
+        }
+    }
+    if (entry.find(channel_id) == std::string_view::npos || !is_channel_id(channel_id)) return false;
+    return channel_id_in_address(entry) == std::optional<std::string>(std::string(channel_id));
+}
+
+// The canonical address without one trailing slash.
+std::optional<std::string> canonical_address(std::string_view entry) {
+    auto normalized = normalize_watch_url(entry);
+    if (normalized && normalized->size() > kPlatformBareOrigin.size() + 1 && normalized->ends_with('/')) {
+        normalized->pop_back();
+    }
+    return normalized;
+}
+
+}  // namespace
+
 std::optional<std::string> Library::find_subscription(std::string_view channel_id) const {
     const Channel* channel = find_channel(channel_id);
     for (const std::string& entry : subscriptions) {
-        if (entry == channel_id) return entry;
-        if (channel == nullptr) continue;
-        if (entry == channel->handle) return entry;
-        std::string_view view(entry);
-        if (view.starts_with(kPlatformWebPrefix) &&
-            view.substr(kPlatformWebPrefix.size()) == strip_leading_slashes(channel->handle)) {
-            return entry;
-        }
+        if (names_channel(entry, channel_id, channel)) return entry;
     }
     return std::nullopt;
 }
 
+std::vector<std::string> Library::subscription_keys(std::string_view channel_id) const {
+    const Channel* channel = find_channel(channel_id);
+    std::vector<std::string> out;
+    for (const std::string& entry : subscriptions) {
+        if (names_channel(entry, channel_id, channel)) out.push_back(entry);
+    }
+    return out;
+}
+
 bool Library::is_subscribed(std::string_view channel_id) const { return find_subscription(channel_id).has_value(); }
+
+const Channel* Library::subscription_channel(std::string_view entry) const {
+    if (const Channel* channel = find_channel(entry)) return channel;
+    if (auto id = channel_id_in_address(entry)) {
+        if (const Channel* channel = find_channel(*id)) return channel;
+    }
+    // A handle, bare or as an address under any of the platform's origins.
+    const std::optional<std::string> address = normalize_watch_url(entry);
+    std::string_view rest;
+    if (address && std::string_view(*address).starts_with(kPlatformWebPrefix)) {
+        rest = std::string_view(*address).substr(kPlatformWebPrefix.size());
+        while (rest.ends_with('/')) rest.remove_suffix(1);
+    }
+    auto matches = [&](const Channel& channel) {
+        if (channel.handle.empty()) return false;
+        if (channel.handle == entry) return true;
+        return !rest.empty() && strip_leading_slashes(channel.handle) == rest;
+    };
+    for (const std::vector<Channel>* list : {&channels, &kept_channels}) {
+        for (const Channel& channel : *list) {
+            if (matches(channel)) return &channel;
+        }
+    }
+    return nullptr;
+}
 
 std::optional<std::string> Library::subscription_url(std::string_view entry) const {
     const Channel* channel = find_channel(entry);
@@ -114,6 +200,29 @@ std::optional<std::string> Library::subscription_url(std::string_view entry) con
     std::string out(kPlatformWebPrefix);
     out.append(strip_leading_slashes(channel->handle));
     return out;
+}
+
+std::optional<std::string> Library::channel_id_of(std::string_view entry) const {
+    if (is_channel_id(entry)) return std::string(entry);
+    if (auto id = channel_id_in_address(entry)) return id;
+    if (const Channel* channel = subscription_channel(entry); channel != nullptr && is_channel_id(channel->id)) {
+        return channel->id;
+    }
+    return std::nullopt;
+}
+
+std::string Library::channel_key(std::string_view entry) const {
+    if (auto id = channel_id_of(entry)) return *id;
+    if (const Channel* channel = subscription_channel(entry)) return channel->id;
+    if (auto address = canonical_address(entry)) return *address;
+    return std::string(entry);
+}
+
+std::optional<std::string> Library::peer_subscription_url(std::string_view entry) const {
+    if (auto id = channel_id_of(entry)) return channel_address_for_peer(*id);
+    auto address = subscription_url(entry);
+    if (!address) return std::nullopt;
+    return www_spelling(*address);
 }
 
 std::vector<const Video*> Library::videos_of_channel(std::string_view channel_id) const {
@@ -146,13 +255,14 @@ std::vector<const Video*> map_video_ids(const Library& library, const std::vecto
 
 std::vector<const Video*> Library::history_videos() const { return map_video_ids(*this, history); }
 
-std::vector<const Video*> Library::search_library(std::string_view query) const {
-    std::string q = lowercase(query);
+std::vector<const Video*> Library::search_library(std::string_view query, std::size_t limit) const {
+    const std::string q = lowercase(query);
+    const bool ascii = is_ascii(q);
     std::vector<const Video*> out;
     for (const Video& video : videos) {
-        if (q.empty() || lower_untrimmed(video.title).find(q) != std::string::npos ||
-            lower_untrimmed(video.channel_name).find(q) != std::string::npos ||
-            lower_untrimmed(video.category).find(q) != std::string::npos) {
+        if (out.size() >= limit) break;
+        if (q.empty() || lower_contains(video.title, q, ascii) || lower_contains(video.channel_name, q, ascii) ||
+            lower_contains(video.category, q, ascii)) {
             out.push_back(&video);
         }
     }
@@ -216,12 +326,14 @@ void Library::toggle_like(std::string_view video_id) {
 }
 
 void Library::toggle_subscription(std::string_view channel_id) {
-    std::optional<std::string> entry = find_subscription(channel_id);
-    if (!entry) {
+    const std::vector<std::string> keys = subscription_keys(channel_id);
+    if (keys.empty()) {
         subscriptions.emplace_back(channel_id);
         return;
     }
-    subscriptions.erase(std::find(subscriptions.begin(), subscriptions.end(), *entry));
+    std::erase_if(subscriptions, [&](const std::string& entry) {
+        return std::find(keys.begin(), keys.end(), entry) != keys.end();
+    });
 }
 
 void Library::remember_watched(std::string_view video_id) {
@@ -250,7 +362,7 @@ void Library::project_history(std::vector<HistoryPair> entries) {
 }
 
 void Library::upsert_video(Video video) {
-    Video* stored = find_video(video.id);
+    Video* stored = find_by_id(videos, video.id);
     if (stored == nullptr) {
         videos.push_back(std::move(video));
         return;
@@ -263,7 +375,7 @@ void Library::upsert_video(Video video) {
 }
 
 void Library::upsert_channel(Channel channel) {
-    Channel* stored = find_channel(channel.id);
+    Channel* stored = find_by_id(channels, channel.id);
     if (stored == nullptr) {
         channels.push_back(std::move(channel));
         return;

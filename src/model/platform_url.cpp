@@ -71,4 +71,80 @@ std::optional<std::string> normalize_watch_url(std::string_view text) {
     return std::nullopt;
 }
 
+namespace {
+
+bool is_id_character(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+bool is_id_text(std::string_view text, std::size_t longest) {
+    if (text.empty() || text.size() > longest) return false;
+    for (char c : text) {
+        if (!is_id_character(c)) return false;
+    }
+    return true;
+}
+
+// The id at the front of `rest`, when what follows it (if anything) starts a
+// further path, a query or a fragment.
+std::optional<std::string> leading_id(std::string_view rest, std::string_view ends) {
+    const std::size_t end = rest.find_first_of(ends);
+    const std::string_view id = rest.substr(0, end);
+    if (!is_id_text(id, 64)) return std::nullopt;
+    return std::string(id);
+}
+
+}  // namespace
+
+bool is_channel_id(std::string_view text) { return text.starts_with("UC") && is_id_text(text.substr(2), 62); }
+
+std::optional<std::string> channel_id_in_address(std::string_view text) {
+    const auto normalized = normalize_watch_url(text);
+    if (!normalized) return std::nullopt;
+    std::string_view rest = std::string_view(*normalized).substr(kPlatformBareOrigin.size());
+    if (!rest.starts_with("channel/")) return std::nullopt;
+    auto id = leading_id(rest.substr(8), "/?#");
+    if (!id || !is_channel_id(*id)) return std::nullopt;
+    return id;
+}
+
+std::optional<std::string> video_id_in_address(std::string_view text) {
+    text = trim_unicode(text);
+    if (text.starts_with(kPlatformShortOrigin)) return leading_id(text.substr(kPlatformShortOrigin.size()), "/?#&");
+    const auto normalized = normalize_watch_url(text);
+    if (!normalized) return std::nullopt;
+    std::string_view rest = std::string_view(*normalized).substr(kPlatformBareOrigin.size());
+    if (rest.starts_with("watch?")) {
+        // The v parameter, wherever it stands among the others.
+        std::string_view query = rest.substr(6);
+        query = query.substr(0, query.find('#'));
+        while (!query.empty()) {
+            const std::size_t amp = query.find('&');
+            const std::string_view pair = query.substr(0, amp);
+            if (pair.starts_with("v=")) return leading_id(pair.substr(2), "&#");
+            if (amp == std::string_view::npos) break;
+            query.remove_prefix(amp + 1);
+        }
+        return std::nullopt;
+    }
+    for (std::string_view path : {std::string_view("shorts/"), std::string_view("live/")}) {
+        if (rest.starts_with(path)) return leading_id(rest.substr(path.size()), "/?#&");
+    }
+    return std::nullopt;
+}
+
+std::string channel_address_for_peer(std::string_view channel_id) {
+    std::string out(kPlatformWwwOrigin);
+    out.append("channel/");
+    out.append(channel_id);
+    return out;
+}
+
+std::string www_spelling(std::string_view address) {
+    if (!address.starts_with(kPlatformBareOrigin)) return std::string(address);
+    std::string out(kPlatformWwwOrigin);
+    out.append(address.substr(kPlatformBareOrigin.size()));
+    return out;
+}
+
 }  // namespace sarn

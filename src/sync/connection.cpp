@@ -317,6 +317,7 @@ std::expected<SyncMessage, DeviceSyncError> SyncSession::receive_message(std::op
                         }
                     }
                     m_peer_authorized = true;
+                    m_peer_name = name;
                     return SyncMessage(sync_message::Authorized{std::move(name)});
                 }
                 if (current->subopcode == static_cast<std::uint8_t>(NotifySubopcode::Unauthorized)) {

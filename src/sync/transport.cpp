@@ -27,6 +27,7 @@ std::expected<std::string, DeviceSyncError> GrayjaySyncTransport::pair(std::stri
     std::string peer_id = session->peer_public_key();
     descriptor.public_key = peer_id;
     m_config.peers[peer_id] = std::move(descriptor);
+    m_announced[peer_id] = session->peer_name();
     return peer_id;
 }
 
@@ -67,11 +68,14 @@ std::expected<PullResult, DeviceSyncError> GrayjaySyncTransport::pull(std::strin
                 if (auto package = decode_subscriptions_package(data->payload)) {
                     result.subscription_urls = std::move(package->urls);
                     result.subscription_removals = std::move(package->removals);
+                    result.channels = std::move(package->channels);
                     have_subscriptions = true;
                 }
             } else if (data->subopcode == static_cast<std::uint8_t>(DataSubopcode::SyncHistory)) {
-                auto history = decode_history_package(data->payload);
-                result.history_urls = history ? std::move(*history) : std::vector<std::string>{};
+                auto history = decode_history_entries(data->payload);
+                result.history_urls.clear();
+                result.history = history ? std::move(*history) : std::vector<PulledHistoryEntry>{};
+                for (const PulledHistoryEntry& entry : result.history) result.history_urls.push_back(entry.url);
             }
         }
         if (have_subscriptions && SyncClock::now() + std::chrono::milliseconds(500) >= deadline) break;
@@ -99,7 +103,7 @@ std::expected<void, DeviceSyncError> GrayjaySyncTransport::push_subscriptions(st
         return std::unexpected(DeviceSyncError::pairing("unknown peer " + std::string(peer_id)));
     }
     const auto now = static_cast<std::int64_t>(unix_now_seconds());
-    auto package = encode_subscriptions_package(command.subscriptions, now);
+    auto package = encode_subscriptions_package(command.channels, command.removals, now);
     if (!package) return std::unexpected(package.error());
     auto session = connect_peer(m_config, it->second, std::nullopt);
     if (!session) return std::unexpected(session.error());
@@ -116,7 +120,16 @@ std::expected<void, DeviceSyncError> GrayjaySyncTransport::register_peer(std::st
     return {};
 }
 
-void GrayjaySyncTransport::forget_peer(std::string_view peer_id) { m_config.peers.erase(std::string(peer_id)); }
+void GrayjaySyncTransport::forget_peer(std::string_view peer_id) {
+    m_config.peers.erase(std::string(peer_id));
+    m_announced.erase(std::string(peer_id));
+}
+
+std::optional<std::string> GrayjaySyncTransport::announced_name(std::string_view peer_id) const {
+    auto it = m_announced.find(std::string(peer_id));
+    if (it == m_announced.end() || it->second.empty()) return std::nullopt;
+    return it->second;
+}
 
 std::optional<PeerDescriptor> GrayjaySyncTransport::peer_route(std::string_view peer_id) const {
     auto it = m_config.peers.find(std::string(peer_id));

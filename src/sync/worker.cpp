@@ -11,6 +11,7 @@
 
 #include "runtime_portal_xdg/secret.h"
 #include "sarn/model/platform_url.h"
+#include "sarn/sync/packages.h"
 #include "sarn/sync/peer_store.h"
 
 namespace sarn {
@@ -40,6 +41,21 @@ bool is_removed(const std::set<std::string, std::less<>>& removed, std::string_v
     if (removed.contains(built)) return true;
     built = std::string(kPlatformBareOrigin) + "channel/" + std::string(bare);
     return removed.contains(built);
+}
+
+// The name a paired device shows: the one it announced (without control
+// characters, at most 64 bytes), else "Grayjay " and the id's first 8 characters.
+std::string device_name(const std::optional<std::string>& announced, const std::string& id) {
+    const std::string name = announced ? peer_display_text(*announced, kNoticeTextMaxBytes) : std::string();
+    return name.empty() ? "Grayjay " + id.substr(0, 8) : name;
+}
+
+template <typename Item, typename Key>
+void append_new(std::vector<Item>& merged, std::vector<Item>& pulled, Key key) {
+    for (Item& item : pulled) {
+        const bool known = std::any_of(merged.begin(), merged.end(), [&](const Item& m) { return key(m) == key(item); });
+        if (!known) merged.push_back(std::move(item));
+    }
 }
 
 class Worker {
@@ -127,10 +143,12 @@ private:
             return;
         }
         std::vector<PeerRecord> copy = m_peers;
+        const auto announced = m_transport->announced_name(id);
         if (PeerRecord* existing = find(copy, id, false)) {
             existing->descriptor = *route;
             existing->pending_approval = true;
             existing->last_error.reset();
+            if (announced) existing->name = device_name(announced, id);
         } else if (copy.size() >= kPeerStoreMaxRecords) {
             m_transport->forget_peer(id);
             post(DeviceSyncState::NeedsAttention,
@@ -139,7 +157,7 @@ private:
         } else {
             PeerRecord record;
             record.id = id;
-            record.name = "Grayjay " + id.substr(0, 8);
+            record.name = device_name(announced, id);
             record.descriptor = *route;
             record.approved_at = unix_now_seconds();
             record.pending_approval = true;
@@ -188,11 +206,20 @@ private:
 
     void sync_pass(const sync_command::SyncNow& command) {
         m_last_sync = command;
-        post(DeviceSyncState::Syncing, "Syncing approved devices…");
         std::vector<std::string> targets;
         for (const PeerRecord& r : m_peers) {
             if (r.is_approved()) targets.push_back(r.id);
         }
+        if (targets.empty()) {
+            // Nothing was synced: the state says what is missing instead.
+            const bool pending = std::any_of(m_peers.begin(), m_peers.end(), [](const PeerRecord& r) {
+                return r.pending_approval && !r.revoked_at;
+            });
+            post(DeviceSyncState::Ready, pending ? "Device authenticated. Review its fingerprint and approve access."
+                                                 : "Paste a Grayjay pairing invite to add your first device.");
+            return;
+        }
+        post(DeviceSyncState::Syncing, "Syncing approved devices…");
         PullResult merged;
         std::set<std::string, std::less<>> removed;  // addresses removed on a peer during this pass
         std::size_t failures = 0;
@@ -203,17 +230,10 @@ private:
                 ++failures;
                 continue;
             }
-            for (std::string& url : pulled->subscription_urls) {
-                if (std::find(merged.subscription_urls.begin(), merged.subscription_urls.end(), url) ==
-                    merged.subscription_urls.end()) {
-                    merged.subscription_urls.push_back(std::move(url));
-                }
-            }
-            for (std::string& url : pulled->history_urls) {
-                if (std::find(merged.history_urls.begin(), merged.history_urls.end(), url) == merged.history_urls.end()) {
-                    merged.history_urls.push_back(std::move(url));
-                }
-            }
+            append_new(merged.subscription_urls, pulled->subscription_urls, [](const std::string& u) { return u; });
+            append_new(merged.history_urls, pulled->history_urls, [](const std::string& u) { return u; });
+            append_new(merged.channels, pulled->channels, [](const PulledChannel& c) { return c.url; });
+            append_new(merged.history, pulled->history, [](const PulledHistoryEntry& e) { return e.url; });
             if (pulled->settings) merged.settings = pulled->settings;
             add_removals(removed, pulled->subscription_removals);
             if (pulled->incomplete) {
@@ -226,7 +246,11 @@ private:
 
             // Never push back what a peer reported as removed in this pass.
             sync_command::SyncNow push = command;
-            std::erase_if(push.subscriptions, [&](const std::string& s) { return is_removed(removed, s); });
+            std::erase_if(push.channels, [&](const PeerChannel& c) {
+                return is_removed(removed, c.url) || is_removed(removed, c.id) ||
+                       std::any_of(c.alternatives.begin(), c.alternatives.end(),
+                                   [&](const std::string& a) { return is_removed(removed, a); });
+            });
             if (auto pushed = m_transport->push_subscriptions(id, push); !pushed) {
                 set_last_error(id, pushed.error().display());
                 ++failures;

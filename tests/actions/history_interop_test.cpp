@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sarn/actions/history_store.h"
+#include "node_script.h"
 #include "test_dir.h"
 
 namespace {
@@ -17,21 +18,8 @@ namespace {
 using namespace sarn;
 using vorn_test::TempDir;
 
-const std::filesystem::path kScript = std::filesystem::path(VORN_SOURCE_DIR) / "tests/actions/node/history_file.cjs";
-const std::filesystem::path kPackage =
-    std::filesystem::path(VORN_SOURCE_DIR) / "tests/automerge/node/node_modules/@automerge/automerge/package.json";
-
 std::optional<nlohmann::json> run_node(const std::string& mode, const std::filesystem::path& file) {
-  const std::string command = fmt::format("node '{}' {} '{}'", kScript.string(), mode, file.string());
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return std::nullopt;
-  std::string out;
-  char buffer[4096];
-  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  if (::pclose(pipe) != 0) return std::nullopt;
-  auto json = nlohmann::json::parse(out, nullptr, false);
-  if (json.is_discarded()) return std::nullopt;
-  return json;
+  return vorn_test::run_node_script("history_file.cjs", mode, file);
 }
 
 std::vector<std::string> heads_hex(automerge::Document& doc) {
@@ -44,8 +32,7 @@ std::vector<std::string> heads_hex(automerge::Document& doc) {
 class HistoryInterop : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (std::system("node --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "node is not installed";
-    if (!std::filesystem::exists(kPackage)) GTEST_SKIP() << "run scripts/setup.sh to install the automerge harness";
+    if (auto missing = vorn_test::official_package_missing()) GTEST_SKIP() << *missing;
   }
 };
 

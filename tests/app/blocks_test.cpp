@@ -424,7 +424,9 @@ TEST(Blocks, SkeletonPlaceholdersShowTheirBarsAtBothScales) {
         const Flex& card = flex_child(grid, 0);
         const double inner = card.bounds().width() - 12;
         EXPECT_NEAR(card.children()[0]->bounds().width(), inner, 1.0);
-        EXPECT_EQ(card.children()[0]->bounds().height(), 169);
+        // One card per line at large scale: the picture's place keeps its 16:9 shape.
+        const double picture_height = scale < 1.5f ? 169 : inner * 9 / 16;
+        EXPECT_NEAR(card.children()[0]->bounds().height(), picture_height, 1.0) << scale;
         // Avatar 36, gap 10, then the bars at 92 %, 60 % and 40 % of the rest.
         const Flex& bars = flex_child(flex_child(card, 1), 1);
         const double rest = inner - 36 - 10;
@@ -486,6 +488,88 @@ TEST_F(BlocksFixture, PlaylistCardsKeepTheirWidthAtEveryScale) {
         const Flex& details = flex_child(card, 1);
         const double text_width = flex_child(details, 1).solved_box().width();
         EXPECT_EQ(text_width, expected - 12 - 22 - 10) << scale;
+    }
+}
+
+// ---- what a card shows, at every scale ----
+
+struct Display : BlocksFixture {};
+
+TEST_F(Display, CardMetaLineJoinsOnlyThePartsItHas) {
+    struct Case {
+        std::uint64_t views;
+        const char* published;
+        bool live;
+        const char* line;  // "" : no meta text at all
+    } cases[] = {
+        {388'000, "4 days ago", false, "388K views • 4 days ago"},
+        {388'000, "", false, "388K views"},        // no separator before a missing date
+        {0, "4 days ago", false, "4 days ago"},    // members-only: the answer has no count
+        {0, "  ", false, ""},
+        {1'071, "", true, "1K watching"},          // a live stream counts its viewers
+        {1'071, "Started 2 hours ago", true, "1K watching • Started 2 hours ago"},
+    };
+    for (const Case& c : cases) {
+        Video v = video("vid_gpu");
+        v.views = c.views;
+        v.published = c.published;
+        v.live = c.live;
+        EXPECT_EQ(video_meta_line(c.views, c.published, c.live), c.line);
+        // The small card: the meta text is the last text, and absent when empty.
+        const auto small = texts_of(video_card(library, theme, queue, std::nullopt, v));
+        if (*c.line == '\0') {
+            EXPECT_EQ(small.size(), 2u) << c.views;  // title and channel
+        } else {
+            EXPECT_EQ(small.back(), c.line);
+        }
+        for (const std::string& text : small) {
+            EXPECT_FALSE(text.starts_with(" • ") || text.ends_with(" • ")) << text;
+            EXPECT_NE(text.find("0 views"), 0u) << text;
+        }
+        // The large card's meta line, and the row of the lists.
+        Flex large = video_card(library, theme_at(2.0f), queue, std::nullopt, v);
+        ASSERT_EQ(all_of<LargeVideoMeta>(large).size(), 1u);
+        EXPECT_EQ(all_of<LargeVideoMeta>(large)[0]->meta(), c.line);
+        const auto row = texts_of(video_row(library, theme, queue, std::nullopt, v));
+        if (*c.line != '\0') {
+            EXPECT_EQ(row.back(), c.line);
+        }
+        // A live video's picture carries the LIVE badge.
+        const auto thumbs = all_of<Thumbnail>(large);
+        ASSERT_EQ(thumbs.size(), 1u);
+        EXPECT_EQ(thumbs[0]->live(), c.live);
+        if (c.live) {
+            EXPECT_EQ(thumbs[0]->badge_text(), std::optional<std::string>("LIVE"));
+        }
+    }
+}
+
+TEST_F(Display, OneCardPerLinePicturesKeepTheirShape) {
+    const Playlist p = sample_playlist();
+    const std::vector<const Playlist*> lists{&p};
+    for (const float scale : {1.0f, 1.5f, 2.0f}) {
+        const ui::Theme t = theme_at(scale);
+        std::vector<Flex> cards;
+        cards.push_back(video_card(library, t, queue, std::nullopt, video("vid_donut")));
+        Laid videos(video_grid(t, std::move(cards)), 1232, scale);
+        Laid playlists(video_grid(t, "playlist_grid", playlist_card(t, queue, std::nullopt, lists)), 1232, scale);
+        for (const Laid* laid : {&videos, &playlists}) {
+            const auto thumbs = all_of<Thumbnail>(laid->block());
+            ASSERT_EQ(thumbs.size(), 1u);
+            const ui::Rect box = thumbs[0]->bounds();
+            if (scale < 1.5f) {
+                // Grid cells of at least 300: the card's fixed-height picture.
+                EXPECT_EQ(box.height(), 169) << scale;
+            } else {
+                EXPECT_NEAR(box.width(), 1232 - 12, 1.0) << scale;
+                EXPECT_NEAR(box.width() / box.height(), 16.0 / 9.0, 16.0 / 9.0 * 0.01) << scale;
+            }
+        }
+        // The playlist's count badge stays in the picture's lower right corner.
+        const Flex& cover = flex_child(flex_child(playlists.block(), 0), 0);
+        const ui::Rect picture = cover.children()[0]->bounds();
+        EXPECT_EQ(cover.bounds(), picture) << scale;
+        EXPECT_EQ(cover.children()[1]->children()[0]->bounds().y1, picture.y1 - 8) << scale;
     }
 }
 

@@ -99,7 +99,8 @@ TEST(RootFetchResults, ExtrasApplyToKnownVideosOnly) {
 }
 
 TEST(RootFetchResults, StatusAndHomeFeed) {
-    SarnApp app = empty_app();
+    test::StalledWorkers workers;
+    SarnApp app = SarnApp::create(workers.options()).start_live();
     std::vector<std::string> pending;
     app.library_mut().home_loading = true;
     app.library_mut().search_loading = true;

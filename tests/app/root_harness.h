@@ -1,8 +1,10 @@
 // Drives the root widget headless, the way the window loop does: sync,
 // rebuild when the structure changed, solve, place; input events in
-// between. The shared document is the harness's own.
+// between, with the runtime's keyboard focus and a clipboard of its own.
+// The shared document is the harness's own.
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,7 +15,11 @@
 #include "automerge/document.h"
 #include "sarn/actions/shared_reducer.h"
 #include "sarn/app/sarn_app.h"
+#include "vorn_actions/resource.h"
+#include "sarn/sync/queue.h"
 #include "vorn_ui/action_host.h"
+#include "vorn_ui/clipboard.h"
+#include "vorn_ui/focus.h"
 #include "vorn_ui/offscreen.h"
 #include "vorn_ui/widget.h"
 
@@ -61,6 +67,20 @@ private:
         std::make_shared<std::vector<std::function<void()>>>();
 };
 
+// A device-sync handle whose worker end the test holds: statuses and pulled
+// results go in through `events`, the root's commands come out of `commands`.
+struct SyncPeer {
+    QueueSender<SyncWorkerEvent> events;
+    QueueReceiver<SyncCommand> commands;
+};
+
+inline std::pair<DeviceSyncHandle, SyncPeer> controlled_sync() {
+    auto [event_tx, event_rx] = make_queue<SyncWorkerEvent>(0);
+    auto [command_tx, command_rx] = make_queue<SyncCommand>(kSyncCommandCapacity);
+    DeviceSyncHandle handle(std::move(event_rx), std::move(command_tx), "Ready", DeviceSyncState::Ready);
+    return {std::move(handle), SyncPeer{std::move(event_tx), std::move(command_rx)}};
+}
+
 class RootHarness {
 public:
     explicit RootHarness(SarnApp app, double width = 1280, double height = 800, float scale = 1.0f,
@@ -85,7 +105,7 @@ public:
 
     // The scene of the laid-out tree as the window draws it, at the display
     // scale; the tree is marked drawn.
-    vorn_ui::Scene draw() {
+    vorn_ui::Scene draw(bool with_focus_ring = true) {
         vorn_ui::Scene scene;
         const auto transform = vorn_ui::Affine::scale(m_env.scale);
         vorn_ui::widget::PermissionContext permissions = vorn_ui::widget::PermissionContext::allow_all();
@@ -93,15 +113,17 @@ public:
         vorn_ui::widget::PresenceContext presence;
         presence.clip = vorn_ui::Rect{0, 0, m_view.width, m_view.height};
         m_app.draw_with_presence(scene, transform, dc, presence);
+        if (with_focus_ring) m_focus.paint_ring(scene, transform, m_env.theme, m_app);
         m_app.mark_drawn();
         return scene;
     }
 
-    // Draws the laid-out tree as the window does, at the display scale.
-    vorn_ui::offscreen::RenderedImage render() {
+    // Draws the laid-out tree as the window does, at the display scale (the
+    // focus ring too, unless asked not to).
+    vorn_ui::offscreen::RenderedImage render(bool with_focus_ring = true) {
         auto renderer = vorn_ui::offscreen::OffscreenRenderer::create(pixel_width(), pixel_height());
         EXPECT_TRUE(renderer.has_value());
-        const vorn_ui::Scene scene = draw();
+        const vorn_ui::Scene scene = draw(with_focus_ring);
         auto image = renderer->render_resilient(scene, m_env.theme.background);
         EXPECT_TRUE(image.has_value());
         return image ? std::move(*image) : vorn_ui::offscreen::RenderedImage{};
@@ -118,13 +140,25 @@ public:
     }
 
     SarnApp& app() { return m_app; }
+    vorn_ui::widget::FocusManager& focus() { return m_focus; }
+    vorn_ui::MemoryClipboard& clipboard() { return m_clipboard; }
+    // The id of the widget that holds the keyboard focus, if any.
+    std::optional<std::string> focused_id() const {
+        const auto* w = m_focus.focused();
+        if (w == nullptr) return std::nullopt;
+        if (auto id = w->widget_id()) return std::string(*id);
+        return std::string(w->type_name());
+    }
     automerge::Document& document() { return m_document; }
+    // What the runtime says of the document's file from the next frame on.
+    void set_document_error(std::optional<std::string> error) { m_document_error = std::move(error); }
     const vorn_ui::layout::LayoutTree& tree() const { return m_tree; }
 
     // One frame; answers whether the tree was rebuilt.
     bool frame() {
         vorn_ui::widget::RuntimeState state;
         state.document = &m_document;
+        state.document_error = m_document_error;
         m_app.sync(state);
         const bool rebuild = m_app.take_structure_dirty() || !m_built;
         if (rebuild) build_tree();
@@ -138,6 +172,7 @@ public:
         auto solved = vorn_ui::widget::solve_root_layout(m_tree, m_nodes, m_view, m_registry, m_text);
         EXPECT_TRUE(solved.has_value());
         m_app.apply_layout(m_tree, m_nodes.root, vorn_ui::Point{0, 0});
+        if (rebuild) m_focus.after_rebuild(m_app);
         if (auto heads = m_app.take_dispatch_state()) ++m_dispatches;
         return rebuild;
     }
@@ -150,11 +185,12 @@ public:
     std::optional<vorn_ui::offscreen::ScrollBlit> window_frame() {
         vorn_ui::widget::RuntimeState state;
         state.document = &m_document;
+        state.document_error = m_document_error;
         m_app.sync(state);
-        bool whole = false;
+        bool whole = false, rebuilt = false;
         if (m_app.take_structure_dirty() || !m_built) {
             build_tree();
-            whole = true;
+            whole = rebuilt = true;
         }
         if (whole || m_app.layout_needs_measure()) {
             auto solved = vorn_ui::widget::solve_root_layout(m_tree, m_nodes, m_view, m_registry, m_text);
@@ -164,6 +200,7 @@ public:
         std::optional<vorn_ui::offscreen::ScrollBlit> scroll;
         if (!whole) scroll = vorn_ui::offscreen::scroll_only_change(m_app);
         m_app.apply_layout(m_tree, m_nodes.root, vorn_ui::Point{0, 0});
+        if (rebuilt) m_focus.after_rebuild(m_app);
         return scroll;
     }
 
@@ -171,8 +208,10 @@ public:
     bool send(const vorn_ui::Event& event, vorn_ui::Modifiers mods = {}) {
         vorn_ui::widget::RuntimeState state;
         state.document = &m_document;
+        state.document_error = m_document_error;
         vorn_ui::widget::EventContext cx(mods, state, m_env.scale, m_tree);
-        m_app.handle_event(event, cx, m_nodes.root);
+        cx.clipboard = &m_clipboard;
+        m_focus.deliver(m_app, event, cx, m_nodes.root, m_registry);
         return cx.handled;
     }
 
@@ -181,6 +220,29 @@ public:
     }
     bool character(std::string text, vorn_ui::Modifiers mods = {}) {
         return send(vorn_ui::KeyEvent::character(std::move(text), mods), mods);
+    }
+
+    // Carries out the control invocations queued so far whose actions are the
+    // root's own operations, as the window does after every event (those of
+    // the shared document are left queued). Answers how many ran.
+    int perform_invocations() {
+        int ran = 0;
+        while (auto invocation = m_app.take_control_invocation()) {
+            const auto roots = m_app.action_resources();
+            auto encoded = vorn_actions::resource::run_invocation(roots, *invocation);
+            if (!encoded) continue;
+            const auto kinds = m_app.operation_kinds();
+            if (std::find(kinds.begin(), kinds.end(), encoded->kind) == kinds.end()) continue;
+            std::uint32_t type = 1;
+            if (const auto* res = vorn_actions::resource::find_resource_deep(roots, invocation->address.resource)) {
+                if (const auto* spec = res->find_action(invocation->address.action); spec && spec->contract()) {
+                    type = static_cast<std::uint32_t>(spec->contract()->effect);
+                }
+            }
+            (void)m_app.perform_operation(vorn_ui::OperationRequest{type, encoded->kind, encoded->payload});
+            ++ran;
+        }
+        return ran;
     }
 
     // Runs intents as if a control had queued them during an event.
@@ -201,6 +263,7 @@ public:
 private:
     // The root's layout built afresh, as the window does when the structure changed.
     void build_tree() {
+        m_focus.before_rebuild();
         m_tree.clear();
         m_registry.clear();
         vorn_ui::widget::LayoutContext cx{m_tree, m_registry, m_env};
@@ -213,11 +276,14 @@ private:
     SarnApp m_app;
     vorn_ui::Size m_view;
     automerge::Document m_document;
+    std::optional<std::string> m_document_error;
     vorn_ui::layout::LayoutTree m_tree;
     vorn_ui::widget::NodeRegistry m_registry;
     vorn_ui::widget::Environment m_env;
     vorn_ui::TextRenderer m_text;
     vorn_ui::widget::RootLayout m_nodes;
+    vorn_ui::widget::FocusManager m_focus;
+    vorn_ui::MemoryClipboard m_clipboard;
     bool m_built = false;
     int m_dispatches = 0;
 };

@@ -429,6 +429,31 @@ TEST_F(WatchFixture, ChannelOutsideTheLibraryHasNoSubscriberLine) {
     EXPECT_EQ(texts_of(*creator), std::vector<std::string>{"Nobody Known"});
 }
 
+// The line under the title joins only what the video has, as the cards do.
+using Display = WatchFixture;
+
+TEST_F(Display, WatchPageMetaLineHasNoDanglingSeparator) {
+    struct Case {
+        std::uint64_t views;
+        const char* published;
+        bool live;
+        const char* line;
+    } cases[] = {
+        {1000, "", false, "1K views"},
+        {0, "2 days ago", false, "2 days ago"},
+        {1071, "", true, "1K watching"},
+    };
+    for (const Case& c : cases) {
+        Video& v = *library.find_video("v_engine");
+        v.views = c.views;
+        v.published = c.published;
+        v.live = c.live;
+        build("v_engine");
+        EXPECT_TRUE(has_text(*page, c.line)) << c.line;
+        for (const std::string& text : texts_of(*page)) EXPECT_FALSE(text.ends_with(" • ")) << text;
+    }
+}
+
 TEST_F(WatchFixture, ControlsQueueTheirIntents) {
     library.find_video("r1")->title = "The difference engine";
     build("v_engine");

@@ -1,4 +1,6 @@
 #include "sarn/backend/fetch_worker.h"
+#include "sarn/backend/network_failure.h"
+#include "sarn/backend/ytdlp_backend.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -349,6 +351,94 @@ TEST_F(FetchWorkerTest, HomeFeedWithoutEnrichmentSeedsFromThePrimary) {
                   "HomeFeed [n1]",
                   "Status live · popular (live)",
               }));
+}
+
+// Queries that cannot reach the network say "offline" at once, not after
+// the whole request; the next query that answers makes it live again.
+using Display = FetchWorkerTest;
+
+TEST_F(Display, UnreachableNetworkPostsTheOfflineStatusAtTheFirstFailedQuery) {
+    use_ytdlp(
+        "[when /feed/trending]\nstderr ERROR: [youtube:tab] trending: Unable to download webpage: <urlopen error "
+        "[Errno -3] Temporary failure in name resolution> (caused by TransportError)\\n\nexit 1\n"
+        "[when ytsearch30:up]\nstdout {\"entries\":[{\"id\":\"u1\"}]}\n"
+        "[when ytsearch]\nstderr ERROR: [youtube:search] Unable to download API page: HTTP Error 429: Too Many "
+        "Requests\\n\nexit 1\n");
+    {
+        std::lock_guard lock(live->mutex);
+        live->popular["news"] =
+            std::unexpected(std::string("popular_search \"news\": could not connect (Failed to connect to 127.0.0.1 "
+                                        "port 9: Connection refused)"));
+        live->items = std::unexpected(std::string("search_items: HTTP 503"));
+    }
+    const Lines results = run({FetchRequest::home_feed(), FetchRequest::search("down"), FetchRequest::search("up")});
+    EXPECT_EQ(after(results, 2),
+              (Lines{
+                  "Note live Trending: yt-dlp failed: ERROR: [youtube:tab] trending: Unable to download webpage: "
+                  "<urlopen error [Errno -3] Temporary failure in name resolution> (caused by TransportError)",
+                  "Status offline — no live data",  // the first failed query, before the popular feed is tried
+                  "Note popular seed \"news\": popular_search \"news\": could not connect (Failed to connect to "
+                  "127.0.0.1 port 9: Connection refused)",
+                  "Status offline — no live data",
+                  "Note popular seed \"music\": no answer",
+                  "Note popular seed \"gaming\": no answer",
+                  "Note popular seed \"technology\": no answer",
+                  "Note popular seed \"sports\": no answer",
+                  "Note popular seed \"science\": no answer",
+                  "Status offline — no live data",
+                  // A refused answer is no sign of a missing network.
+                  "Note live Search(\"down\"): yt-dlp failed: ERROR: [youtube:search] Unable to download API page: "
+                  "HTTP Error 429: Too Many Requests",
+                  "Note search enrich: search_items: HTTP 503",
+                  "SearchResults down [] [] []",
+                  "Status live (rustypipe) (live)",
+                  "Note search enrich: search_items: HTTP 503",
+                  "SearchResults up [u1] [] []",
+              }));
+}
+
+TEST_F(Display, NetworkFailureTextsAreToldFromRefusedAnswers) {
+    const struct {
+        const char* text;
+        bool unreachable;
+    } cases[] = {
+        {"search: could not connect (Could not resolve host: www.example.com)", true},
+        {"trending: could not connect (Failed to connect to 127.0.0.1 port 9: Connection refused)", true},
+        {"yt-dlp failed: ERROR: [youtube] x: Unable to download API page: <urlopen error [Errno 111] Connection "
+         "refused>",
+         true},
+        {"yt-dlp failed: ERROR: Unable to download webpage: <urlopen error [Errno -2] Name or service not known>", true},
+        {"yt-dlp failed: ERROR: [Errno 101] Network is unreachable", true},
+        {"yt-dlp failed: ERROR: Failed to resolve 'www.example.com' ([Errno -3] Temporary failure in name resolution)",
+         true},
+        {"search: HTTP 400: Request contains an invalid argument.", false},
+        {"video: request timed out (Operation timed out after 8000 milliseconds)", false},
+        {"yt-dlp failed: ERROR: [youtube] x: Video unavailable", false},
+        {"yt-dlp JSON parse: unexpected end of input", false},
+        {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(sarn::network_unreachable(c.text), c.unreachable) << c.text;
+}
+
+// A flat search entry of a live stream: "live_status" says so and the
+// viewers come as "concurrent_view_count" in place of "view_count".
+TEST_F(Display, FlatLiveEntryIsALiveVideoCountingItsViewers) {
+    const std::int64_t today = sarn::ytdlp::today_day_number();
+    struct Case {
+        const char* entry;
+        bool live;
+        std::uint64_t views;
+    } cases[] = {
+        {R"({"id": "a", "live_status": "is_live", "concurrent_view_count": 1071})", true, 1071},
+        {R"({"id": "b", "live_status": "is_live", "view_count": 9, "concurrent_view_count": 1071})", true, 9},
+        {R"({"id": "c", "live_status": "was_live", "view_count": 5000})", false, 5000},
+        {R"({"id": "d", "live_status": "not_live", "concurrent_view_count": 1071})", false, 0},
+    };
+    for (const Case& c : cases) {
+        const sarn::Video v = sarn::ytdlp::video_from_entry(nlohmann::json::parse(c.entry), "Search", today);
+        EXPECT_EQ(v.live, c.live) << c.entry;
+        EXPECT_EQ(v.views, c.views) << c.entry;
+    }
 }
 
 TEST_F(FetchWorkerTest, VideoSendsDetailsAndCommentsEvenWhenDetailsFail) {

@@ -251,4 +251,80 @@ TEST(VideoPlayer, FailedStreamShowsAnErrorState) {
     EXPECT_EQ(player.accessibility()->role, Role::Video);
 }
 
+// rgba_at's 0xRRGGBBAA as three channels.
+struct Rgb {
+    int r, g, b;
+};
+Rgb rgb_at(const offscreen::RenderedImage& shot, std::uint32_t x, std::uint32_t y) {
+    const std::uint32_t px = shot.rgba_at(x, y);
+    return {int(px >> 24), int((px >> 16) & 0xFF), int((px >> 8) & 0xFF)};
+}
+bool near(Rgb got, const Color& want, int tolerance = 4) {
+    return std::abs(got.r - int(std::lround(want.r * 255))) <= tolerance &&
+           std::abs(got.g - int(std::lround(want.g * 255))) <= tolerance &&
+           std::abs(got.b - int(std::lround(want.b * 255))) <= tolerance;
+}
+
+// A player that has nothing of its owner's to show says what it is doing: a
+// loading mark on its poster or dark stage while a stream is on its way, the
+// owner's line once none came; the picture it still holds and its controls
+// stay hidden meanwhile, and its outline shows in every theme.
+TEST(Display, PlayerStandbyShowsPosterLoadingMarkOrMessage) {
+    Harness h;
+    h.env.theme = Theme::high_contrast();
+    VideoPlayer player = VideoPlayer::with_engine(VideoPlayerState{}, synthesized());
+    h.lay_out(player, 320, 180);
+    player.open("https://demo.invalid/clip.mp4");
+    ASSERT_TRUE(h.pump_until(player, [&] { return player.state_value() != 2; }));
+    player.reveal_controls();
+
+    const Point centre{160, 90};
+    const auto centre_x = static_cast<std::uint32_t>(centre.x), centre_y = static_cast<std::uint32_t>(centre.y);
+    // Waiting on the dark stage: the middle dot of the mark is the accent.
+    player.mark_drawn();
+    player.set_standby(Standby{nullptr, true, ""});
+    EXPECT_TRUE(player.needs_redraw());
+    auto waiting = h.render(player, 320, 180);
+    EXPECT_TRUE(near(rgb_at(waiting, centre_x, centre_y), h.env.theme.accent));
+    EXPECT_TRUE(near(rgb_at(waiting, 40, 40), Color::rgba8(18, 18, 22))) << "the held picture is not shown";
+    EXPECT_TRUE(near(rgb_at(waiting, 40, 170), Color::rgba8(18, 18, 22))) << "no controls";
+    EXPECT_TRUE(near(rgb_at(waiting, 0, 90), h.env.theme.border)) << "the outline";
+    EXPECT_TRUE(player.accessibility()->busy);
+    player.mark_drawn();
+    player.set_standby(Standby{nullptr, true, ""});
+    EXPECT_FALSE(player.needs_redraw()) << "the same standby again changes nothing";
+
+    // On a poster: the picture, dimmed.
+    player.set_standby(Standby{Image::solid(32, 18, 200, 40, 40), true, ""});
+    auto poster = h.render(player, 320, 180);
+    const Rgb dimmed = rgb_at(poster, 40, 40);
+    EXPECT_NEAR(dimmed.r, 200 * 0.55, 6);
+    EXPECT_NEAR(dimmed.g, 40 * 0.55, 6);
+    EXPECT_TRUE(near(rgb_at(poster, centre_x, centre_y), h.env.theme.accent));
+
+    // None came: the line in place of the mark.
+    player.set_standby(Standby{nullptr, false, "could not resolve a playable stream"});
+    auto failed = h.render(player, 320, 180);
+    EXPECT_FALSE(near(rgb_at(failed, centre_x + 18, centre_y), Color::white().with_alpha(0.7f), 30));
+    int light = 0;
+    for (std::uint32_t x = 20; x < 300; ++x) {
+        for (std::uint32_t y = 75; y < 105; ++y) light += rgb_at(failed, x, y).r > 180 ? 1 : 0;
+    }
+    EXPECT_GT(light, 40) << "the message is drawn";
+    EXPECT_FALSE(player.accessibility()->busy);
+    EXPECT_EQ(player.accessibility()->value, "could not resolve a playable stream");
+
+    // A click takes the focus and plays nothing it holds.
+    bool handled = false;
+    h.send(player, press_at(centre.x, centre.y), &handled);
+    EXPECT_TRUE(handled);
+    EXPECT_TRUE(player.has_focus());
+    EXPECT_FALSE(player.is_playing());
+
+    // Without a standby the held picture shows again.
+    player.set_standby(std::nullopt);
+    auto shown = h.render(player, 320, 180);
+    EXPECT_FALSE(near(rgb_at(shown, 40, 40), Color::rgba8(18, 18, 22)));
+}
+
 }  // namespace

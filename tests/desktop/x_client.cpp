@@ -1,11 +1,13 @@
 #include "x_client.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/XF86keysym.h>
 #include <X11/keysym.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -118,6 +120,16 @@ void XClient::click(unsigned long window, int x, int y) {
     XFlush(dpy(m_dpy));
 }
 
+void XClient::click_button(unsigned long window, int x, int y, unsigned button) {
+    int rx = 0, ry = 0;
+    Window child;
+    XTranslateCoordinates(dpy(m_dpy), window, DefaultRootWindow(dpy(m_dpy)), x, y, &rx, &ry, &child);
+    XTestFakeMotionEvent(dpy(m_dpy), DefaultScreen(dpy(m_dpy)), rx, ry, 0);
+    XTestFakeButtonEvent(dpy(m_dpy), button, True, 0);
+    XTestFakeButtonEvent(dpy(m_dpy), button, False, 0);
+    XFlush(dpy(m_dpy));
+}
+
 void XClient::wheel(unsigned long window, int x, int y, bool down) {
     int rx = 0, ry = 0;
     Window child;
@@ -165,6 +177,12 @@ bool XClient::key(Key key, unsigned modifiers) {
         case Key::Backspace: sym = XK_BackSpace; break;
         case Key::Left: sym = XK_Left; break;
         case Key::Tab: sym = XK_Tab; break;
+        case Key::V: sym = XK_v; break;
+        case Key::Up: sym = XK_Up; break;
+        case Key::Down: sym = XK_Down; break;
+        case Key::Home: sym = XK_Home; break;
+        case Key::End: sym = XK_End; break;
+        case Key::Insert: sym = XK_Insert; break;
     }
     return tap(dpy(m_dpy), sym, modifiers);
 }
@@ -212,6 +230,75 @@ void XClient::send_to_a_window_that_is_gone() {
     ev.xclient.format = 32;
     XSendEvent(d, gone, False, NoEventMask, &ev);
     XSync(d, False);
+}
+
+// ---- SelectionOwner ----
+
+SelectionOwner::SelectionOwner(std::string_view selection, std::string text) : m_text(std::move(text)) {
+    Display* d = XOpenDisplay(nullptr);
+    if (d == nullptr) return;
+    m_dpy = d;
+    m_window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+    m_selection = XInternAtom(d, std::string(selection).c_str(), False);
+    XSetSelectionOwner(d, m_selection, m_window, CurrentTime);
+    XSync(d, False);
+    m_owns = XGetSelectionOwner(d, m_selection) == m_window;
+    m_thread = std::thread([this] { serve(); });
+}
+
+SelectionOwner::~SelectionOwner() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+    if (m_dpy != nullptr) {
+        XDestroyWindow(dpy(m_dpy), m_window);
+        XCloseDisplay(dpy(m_dpy));
+    }
+}
+
+// Answers every request for the text: the list of targets it offers, or the
+// text as UTF8_STRING, STRING or TEXT written into the requestor's property.
+void SelectionOwner::serve() {
+    Display* d = dpy(m_dpy);
+    const Atom targets = XInternAtom(d, "TARGETS", False);
+    const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
+    const Atom text = XInternAtom(d, "TEXT", False);
+    while (!m_stop) {
+        if (XPending(d) == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        XEvent ev;
+        XNextEvent(d, &ev);
+        if (ev.type == SelectionClear) {
+            m_owns = false;
+            continue;
+        }
+        if (ev.type != SelectionRequest) continue;
+        const XSelectionRequestEvent& req = ev.xselectionrequest;
+        XSelectionEvent reply{};
+        reply.type = SelectionNotify;
+        reply.display = d;
+        reply.requestor = req.requestor;
+        reply.selection = req.selection;
+        reply.target = req.target;
+        reply.time = req.time;
+        // Old clients name no property: the target is the property then.
+        const Atom property = req.property != None ? req.property : req.target;
+        reply.property = None;
+        if (req.target == targets) {
+            const Atom offered[] = {targets, utf8, XA_STRING, text};
+            XChangeProperty(d, req.requestor, property, XA_ATOM, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(offered), 4);
+            reply.property = property;
+        } else if (req.target == utf8 || req.target == XA_STRING || req.target == text) {
+            XChangeProperty(d, req.requestor, property, req.target == text ? utf8 : req.target, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(m_text.data()), static_cast<int>(m_text.size()));
+            reply.property = property;
+            ++m_served;
+        }
+        XSendEvent(d, req.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
+        XFlush(d);
+    }
 }
 
 }  // namespace vorn_test

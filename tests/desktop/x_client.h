@@ -3,9 +3,12 @@
 // tests because Xlib's macros clash with everything else.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -34,9 +37,12 @@ public:
     std::optional<Shot> screenshot(unsigned long window);
 
     void click(unsigned long window, int x, int y);
+    // A press and release of the pointer's button number `button` (X's
+    // numbers: 2 is the middle, 8 and 9 the side buttons back and forward).
+    void click_button(unsigned long window, int x, int y, unsigned button);
     // One notch of the wheel with the pointer at (x, y): towards the user (down) or away.
     void wheel(unsigned long window, int x, int y, bool down);
-    enum class Key { K, Escape, Space, AudioPrev, Enter, Backspace, Left, Tab };
+    enum class Key { K, Escape, Space, AudioPrev, Enter, Backspace, Left, Tab, V, Up, Down, Home, End, Insert };
     enum Modifier : unsigned { None = 0, Ctrl = 1, Alt = 2, Shift = 4 };
     // False when the server's keymap has no key for it.
     bool key(Key key, unsigned modifiers = None);
@@ -58,6 +64,33 @@ public:
 
 private:
     void* m_dpy = nullptr;
+};
+
+// Another X client that owns a selection (CLIPBOARD or PRIMARY) with a text,
+// as a program the user copied from does, and hands it to whoever asks until
+// it is destroyed or another client takes the selection. Its own connection
+// and thread.
+class SelectionOwner {
+public:
+    SelectionOwner(std::string_view selection, std::string text);
+    ~SelectionOwner();
+    SelectionOwner(const SelectionOwner&) = delete;
+    SelectionOwner& operator=(const SelectionOwner&) = delete;
+    // Whether it owns the selection (it took it and nobody took it since).
+    bool owns() const { return m_owns.load(); }
+    // How many times someone asked for the text.
+    int served() const { return m_served.load(); }
+
+private:
+    void serve();
+    void* m_dpy = nullptr;
+    unsigned long m_window = 0;
+    unsigned long m_selection = 0;
+    std::string m_text;
+    std::atomic<bool> m_owns{false};
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_served{0};
+    std::thread m_thread;
 };
 
 }  // namespace vorn_test

@@ -8,6 +8,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -156,15 +157,46 @@ private:
     std::thread m_thread;
 };
 
+// Holds fetches back until it opens, so that a test sees its loads in flight
+// however fast the loading threads are.
+class FetchGate {
+public:
+    FetchFunction hold(FetchFunction fetch) {
+        return [this, fetch = std::move(fetch)](const std::string& address) {
+            {
+                std::unique_lock lock(m_mu);
+                m_cv.wait(lock, [&] { return m_open; });
+            }
+            return fetch(address);
+        };
+    }
+    void open() {
+        {
+            std::lock_guard lock(m_mu);
+            m_open = true;
+        }
+        m_cv.notify_all();
+    }
+
+private:
+    std::mutex m_mu;
+    std::condition_variable m_cv;
+    bool m_open = false;
+};
+
 TEST(ImageStore, FetchesDecodesAndAnswersFromItsCache) {
     PictureServer server;
-    ImageStore store = ImageStore::create(server.fetcher());
+    FetchGate gate;  // outlives the store, whose threads wait at it
+    ImageStore store = ImageStore::create(gate.hold(server.fetcher()));
     std::atomic<int> wakes{0};
     store.set_wake_callback([&] { wakes.fetch_add(1); });
 
     const std::string addresses[] = {server.url("/a.png"), server.url("/b.jpg"), server.url("/c.webp")};
     for (const auto& a : addresses) EXPECT_FALSE(store.get(a).has_value()) << "nothing yet on the first ask";
     EXPECT_EQ(store.pending(), 3u);
+    EXPECT_EQ(store.state(addresses[0]), EntryState::Loading);
+    EXPECT_FALSE(store.get(addresses[0]).has_value()) << "still loading";
+    gate.open();
     ASSERT_TRUE(store.block_until_idle(10s));
     EXPECT_EQ(store.pending(), 0u);
     EXPECT_EQ(wakes.load(), 3);

@@ -2,6 +2,7 @@
 // shape and answers from the recorded (or hand-written) answers.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -48,6 +49,18 @@ public:
         m_server.server().Post(R"(/youtubei/v1/(.+))", [this](const httplib::Request& req, httplib::Response& res) {
             handle(req, res);
         });
+        // Every other address (the crowd-sourced services, Invidious) is
+        // missing, after the same delay.
+        m_server.server().Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+            ++m_requests;
+            wait_delay();
+            {
+                std::lock_guard lock(m_mutex);
+                m_keys.push_back("GET " + req.path);
+            }
+            res.status = 404;
+            res.set_content("not here", "text/plain");
+        });
         m_started = start_and_wait(m_server);
     }
 
@@ -62,6 +75,17 @@ public:
     std::vector<Json> bodies() {
         std::lock_guard lock(m_mutex);
         return m_bodies;
+    }
+
+    // "endpoint:member" of every API request (the member as answer() takes
+    // it), and "GET {path}" of every other request, in arrival order.
+    std::vector<std::string> keys() {
+        std::lock_guard lock(m_mutex);
+        return m_keys;
+    }
+    int count(std::string_view key) {
+        std::lock_guard lock(m_mutex);
+        return static_cast<int>(std::count(m_keys.begin(), m_keys.end(), key));
     }
 
     // The client's port of every request, in order: equal ports mean the
@@ -88,19 +112,24 @@ public:
     }
 
 private:
+    void wait_delay() {
+        const std::chrono::milliseconds delay = m_delay.load();
+        if (delay.count() <= 0) return;
+        auto until = std::chrono::steady_clock::now() + delay;
+        while (std::chrono::steady_clock::now() < until && !m_server.stopping()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
     void handle(const httplib::Request& req, httplib::Response& res) {
         ++m_requests;
-        if (m_delay.count() > 0) {
-            auto until = std::chrono::steady_clock::now() + m_delay;
-            while (std::chrono::steady_clock::now() < until && !m_server.stopping()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-        }
+        wait_delay();
         Json body = Json::parse(req.body, nullptr, false);
         std::string endpoint = req.matches[1];
         {
             std::lock_guard lock(m_mutex);
             m_bodies.push_back(body);
+            m_keys.push_back(endpoint + ":" + member(body));
             m_ports.push_back(req.remote_port);
             if (m_failures > 0) {
                 --m_failures;
@@ -182,12 +211,13 @@ private:
     std::atomic<int> m_requests{0};
     std::mutex m_mutex;
     std::vector<Json> m_bodies;
+    std::vector<std::string> m_keys;
     std::vector<int> m_ports;
     std::map<std::string, std::string> m_extra;
     int m_failures = 0;
     int m_failure_status = 500;
     std::string m_failure_body;
-    std::chrono::milliseconds m_delay{0};
+    std::atomic<std::chrono::milliseconds> m_delay{std::chrono::milliseconds(0)};
 };
 
 }  // namespace sarn::innertube::testing

@@ -76,6 +76,31 @@ TEST(SearchLayouts, SortsMixedItemsOfBothLayoutsInOrder) {
     EXPECT_EQ(newer.thumbnail_url, "https://i.example/new-pl");
 }
 
+// A live stream in a search answer counts its viewers: "1,071 watching", with
+// or without a LIVE badge, in either layout.
+TEST(Display, SearchItemCountingWatchersIsALiveVideo) {
+    const std::string answer = R"({"contents":{"twoColumnSearchResultsRenderer":{"primaryContents":{
+      "sectionListRenderer":{"contents":[{"itemSectionRenderer":{"contents":[
+        {"videoRenderer":{"videoId":"liveOld0001","title":{"simpleText":"Old live"},
+          "viewCountText":{"simpleText":"1,071 watching"}}},
+        {"lockupViewModel":{"contentId":"liveNew0001","contentType":"LOCKUP_CONTENT_TYPE_VIDEO",
+          "metadata":{"lockupMetadataViewModel":{"title":{"content":"New live"},
+            "metadata":{"contentMetadataViewModel":{"metadataRows":[
+              {"metadataParts":[{"text":{"content":"1,071 watching"}}]}]}}}}}},
+        {"videoRenderer":{"videoId":"upload00001","title":{"simpleText":"Upload"},
+          "viewCountText":{"simpleText":"1,071 views"},"publishedTimeText":{"simpleText":"2 days ago"}}}
+      ]}}]}}}}})";
+    auto page = parse_search(answer);
+    ASSERT_TRUE(page.has_value()) << page.error();
+    ASSERT_EQ(page->videos.size(), 3u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_TRUE(page->videos[i].live) << page->videos[i].id;
+        EXPECT_EQ(page->videos[i].views, 1071u) << page->videos[i].id;
+    }
+    EXPECT_FALSE(page->videos[2].live);
+    EXPECT_EQ(page->videos[2].views, 1071u);
+}
+
 TEST(WatchLayouts, OlderRenderersAndNestedRelated) {
     auto page = parse_watch(fixture("watch-renderer.json"));
     ASSERT_TRUE(page.has_value()) << page.error();

@@ -30,6 +30,8 @@ protected:
         config.call_budget = budget;
         config.retry_delay = std::chrono::milliseconds(10);
         config.body_limit = body_limit;
+        // Every call goes on the wire here; kept answers have tests of their own.
+        config.answer_cache_capacity = 0;
         auto started = LiveBackend::start(NullBotguard{}, config);
         EXPECT_TRUE(started.has_value());
         return started ? std::move(*started) : nullptr;

@@ -74,12 +74,14 @@ Video video(std::string id, std::string title) {
 class StubBackend final : public LiveCatalogBackend {
 public:
     CatalogResult<CatalogPage> search_answer = std::unexpected(std::string("no search"));
+    CatalogResult<CatalogPage> video_answer = std::unexpected(std::string("no video"));
+    CatalogResult<CatalogPage> channel_answer = std::unexpected(std::string("no channel"));
     CatalogResult<PlaybackSource> stream_answer = std::unexpected(std::string("no stream"));
 
     std::string_view name() const override { return "stub"; }
     CatalogResult<CatalogPage> search(std::string_view) override { return search_answer; }
-    CatalogResult<CatalogPage> video(std::string_view) override { return std::unexpected(std::string("no video")); }
-    CatalogResult<CatalogPage> channel(std::string_view) override { return std::unexpected(std::string("no channel")); }
+    CatalogResult<CatalogPage> video(std::string_view) override { return video_answer; }
+    CatalogResult<CatalogPage> channel(std::string_view) override { return channel_answer; }
     CatalogResult<CatalogPage> related(std::string_view) override { return std::unexpected(std::string("no related")); }
     CatalogResult<CatalogPage> trending() override { return std::unexpected(std::string("no trending")); }
     CatalogResult<PlaybackSource> playback_source(std::string_view) override { return stream_answer; }
@@ -107,36 +109,48 @@ DevServices stub_services(const Captured& captured, StubBackend backend) {
     return services;
 }
 
-// A search that answers something other than a list of videos is no result:
-// the probe says so and ends with status 2, never with success.
+// An answer of another kind than the step asks for (a search that answers no
+// list of videos, details that are no video, a channel that is none) is no
+// result: the probe says so and ends with status 2, never with success.
 TEST(ProbesMeetingAnUnexpectedAnswer, SayItAndFindNothing) {
+    const CatalogPage found = CatalogPage::of_videos({video("v1", "One")});
+    const CatalogPage a_video = CatalogPage::of_video(video("v1", "One"));
+    const CatalogPage a_channel = CatalogPage::of_channel(Channel{}, {});
     const struct {
         const char* name;
-        CatalogPage page;
+        CatalogPage search, details, channel;
         ModeResult (*probe)(const DevServices&, std::string_view);
         std::string line;
+        const char* not_after;  // a line the probe must not reach
     } cases[] = {
-        {"yt-dlp probe, a video page", CatalogPage::of_video(video("v1", "One")), probe_ytdlp,
-         "probe-ytdlp: unexpected result variant\n"},
-        {"yt-dlp probe, a channel page", CatalogPage::of_channel(Channel{}, {}), probe_ytdlp,
-         "probe-ytdlp: unexpected result variant\n"},
-        {"live probe, a video page", CatalogPage::of_video(video("v1", "One")), probe_live,
+        {"yt-dlp probe, a video page for the search", a_video, a_video, a_channel, probe_ytdlp,
+         "probe-ytdlp: unexpected result variant\n", "REAL results"},
+        {"yt-dlp probe, a channel page for the search", a_channel, a_video, a_channel, probe_ytdlp,
+         "probe-ytdlp: unexpected result variant\n", "REAL results"},
+        {"yt-dlp probe, a channel page for the details", found, a_channel, a_channel, probe_ytdlp,
+         "probe-ytdlp: video_details [v1] …\nprobe-ytdlp: unexpected result variant\n", "probe-ytdlp: channel ["},
+        {"yt-dlp probe, a list of videos for the channel", found, a_video, found, probe_ytdlp,
+         "probe-ytdlp: channel [UCx] …\nprobe-ytdlp: unexpected result variant\n", "subscribers"},
+        {"live probe, a video page for the search", a_video, a_video, a_channel, probe_live,
          "probe: unexpected result variant: Video(Video { id: \"v1\", title: \"One\", dearrow_title: None, "
          "channel_id: \"UCx\", channel_name: \"X\", channel_seed: \"\", channel_avatar_url: \"\", views: 0, "
          "published: \"\", duration: 0, description: \"\", likes: 0, seed: \"\", thumbnail_url: \"\", category: "
-         "\"\", dearrow_thumb: false, sponsor: [], comments: [], live: false })\n"},
+         "\"\", dearrow_thumb: false, sponsor: [], comments: [], live: false })\n",
+         "REAL results"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Captured captured;
         StubBackend backend;
-        backend.search_answer = c.page;
+        backend.search_answer = c.search;
+        backend.video_answer = c.details;
+        backend.channel_answer = c.channel;
         const ModeResult result = c.probe(stub_services(captured, backend), "q");
         ASSERT_TRUE(result.has_value()) << result.error().debug;
         EXPECT_EQ(*result, ModeExit::NothingFound);
         const std::string out = captured.out();
         EXPECT_TRUE(out.ends_with(c.line)) << out;
-        EXPECT_EQ(out.find("REAL results"), std::string::npos) << "no result list for a page that is none";
+        EXPECT_EQ(out.find(c.not_after), std::string::npos) << out;
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -40,6 +41,16 @@ int status_of(int raw) {
 }  // namespace
 
 std::string program_path() { return std::string(VORN_BINARY_DIR) + "/bin/vorn-sarn"; }
+
+std::string gstreamer_complaints(const std::string& standard_error) {
+    static const std::regex complaint(R"(GStreamer(-[A-Za-z]+)*-(CRITICAL|WARNING))");
+    std::string out;
+    std::istringstream lines(standard_error);
+    for (std::string line; std::getline(lines, line);) {
+        if (std::regex_search(line, complaint)) out += line + "\n";
+    }
+    return out;
+}
 
 // ---- ProgramHome ----
 

@@ -125,4 +125,9 @@ private:
 // The built program.
 std::string program_path();
 
+// The lines of a program's standard error in which GStreamer reports a fault
+// (GStreamer-CRITICAL, GStreamer-WARNING, and the same of its libraries, such
+// as GStreamer-Video-CRITICAL), each with its line end; empty when none.
+std::string gstreamer_complaints(const std::string& standard_error);
+
 }  // namespace vorn_test

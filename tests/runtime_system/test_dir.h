@@ -53,6 +53,11 @@ inline void write_file(const std::filesystem::path& path, const std::string& byt
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+inline void write_file_creating_parent(const std::filesystem::path& path, const std::string& bytes) {
+  std::filesystem::create_directories(path.parent_path());
+  write_file(path, bytes);
+}
+
 inline unsigned mode_of(const std::filesystem::path& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) return 0;

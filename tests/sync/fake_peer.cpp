@@ -29,7 +29,7 @@ int accept_one(int listener) {
 
 }  // namespace
 
-FakePeer::FakePeer(std::vector<Script> scripts, FakePeerOptions options) : m_options(options) {
+void FakePeer::open_listener() {
     m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -39,7 +39,16 @@ FakePeer::FakePeer(std::vector<Script> scripts, FakePeerOptions options) : m_opt
     socklen_t len = sizeof addr;
     ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
     m_port = ntohs(addr.sin_port);
+}
+
+FakePeer::FakePeer(std::vector<Script> scripts, FakePeerOptions options) : m_options(options) {
+    open_listener();
     m_thread = std::thread([this, scripts = std::move(scripts)]() mutable { serve(std::move(scripts), {}); });
+}
+
+FakePeer::FakePeer(Script script, EveryConnection, FakePeerOptions options) : m_options(options) {
+    open_listener();
+    m_thread = std::thread([this, script = std::move(script)]() mutable { serve_every(std::move(script)); });
 }
 
 FakePeer::FakePeer(std::vector<RawScript> raw, bool) : FakePeer(std::vector<Script>{}) {
@@ -48,6 +57,7 @@ FakePeer::FakePeer(std::vector<RawScript> raw, bool) : FakePeer(std::vector<Scri
 }
 
 FakePeer::~FakePeer() {
+    m_stop = true;
     wait();
     if (m_listen >= 0) ::close(m_listen);
 }
@@ -73,57 +83,70 @@ void FakePeer::serve(std::vector<Script> scripts, std::vector<RawScript> raw) {
             errors.push_back("no connection");
             return;
         }
-        SyncSocket socket = SyncSocket::adopt(fd, m_options.io_timeout);
-        std::uint8_t version[4];
-        if (!socket.read_exact(version)) {
-            errors.push_back("no version");
-            continue;
-        }
-        std::uint8_t ours[4];
-        put_u32(ours, static_cast<std::uint32_t>(m_options.version));
-        (void)socket.write_all(ours);
-        std::uint8_t length_bytes[4];
-        if (!socket.read_exact(length_bytes)) {
-            errors.push_back("no handshake request");
-            continue;
-        }
-        std::vector<std::uint8_t> request(get_u32(length_bytes));
-        if (request.size() < 8 || !socket.read_exact(request)) {
-            errors.push_back("short handshake request");
-            continue;
-        }
-        const std::uint32_t p = get_u32(request.data() + 4);
-        if (8 + p > request.size()) {
-            errors.push_back("bad pairing length");
-            continue;
-        }
-        if (p > 0) {
-            noise::HandshakeConfig n{noise::Pattern::N, noise::Role::Responder, {}, m_static, std::nullopt, std::nullopt};
-            auto one_way = noise::HandshakeState::create(n);
-            auto code = one_way->read_message(noise::ByteView(request).subspan(8, p));
-            if (!code) {
-                errors.push_back("bad pairing message");
-                continue;
-            }
-            pairing_codes.emplace_back(code->begin(), code->end());
-        }
-        noise::HandshakeConfig ik{noise::Pattern::IK, noise::Role::Responder, {}, m_static, std::nullopt, std::nullopt};
-        auto handshake = noise::HandshakeState::create(ik);
-        if (!handshake->read_message(noise::ByteView(request).subspan(8 + p))) {
-            errors.push_back("bad IK message");
-            continue;
-        }
-        auto reply = handshake->write_message({});
-        std::vector<std::uint8_t> framed(4 + reply->size());
-        put_u32(framed.data(), static_cast<std::uint32_t>(reply->size()));
-        std::copy(reply->begin(), reply->end(), framed.begin() + 4);
-        (void)socket.write_all(framed);
-        const std::string client = encode_base64(*handshake->remote_static());
-        client_keys.push_back(client);
-        SyncSession session(std::move(socket), *handshake->split(), client, public_key(), "Fake phone",
-                            get_u32(version));
-        script(session);
+        (void)serve_connection(fd, script);
     }
+}
+
+void FakePeer::serve_every(Script script) {
+    while (!m_stop) {
+        pollfd p{m_listen, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) (void)serve_connection(fd, script);
+    }
+}
+
+bool FakePeer::serve_connection(int fd, Script& script) {
+    SyncSocket socket = SyncSocket::adopt(fd, m_options.io_timeout);
+    std::uint8_t version[4];
+    if (!socket.read_exact(version)) {
+        errors.push_back("no version");
+        return false;
+    }
+    std::uint8_t ours[4];
+    put_u32(ours, static_cast<std::uint32_t>(m_options.version));
+    (void)socket.write_all(ours);
+    std::uint8_t length_bytes[4];
+    if (!socket.read_exact(length_bytes)) {
+        errors.push_back("no handshake request");
+        return false;
+    }
+    std::vector<std::uint8_t> request(get_u32(length_bytes));
+    if (request.size() < 8 || !socket.read_exact(request)) {
+        errors.push_back("short handshake request");
+        return false;
+    }
+    const std::uint32_t p = get_u32(request.data() + 4);
+    if (8 + p > request.size()) {
+        errors.push_back("bad pairing length");
+        return false;
+    }
+    if (p > 0) {
+        noise::HandshakeConfig n{noise::Pattern::N, noise::Role::Responder, {}, m_static, std::nullopt, std::nullopt};
+        auto one_way = noise::HandshakeState::create(n);
+        auto code = one_way->read_message(noise::ByteView(request).subspan(8, p));
+        if (!code) {
+            errors.push_back("bad pairing message");
+            return false;
+        }
+        pairing_codes.emplace_back(code->begin(), code->end());
+    }
+    noise::HandshakeConfig ik{noise::Pattern::IK, noise::Role::Responder, {}, m_static, std::nullopt, std::nullopt};
+    auto handshake = noise::HandshakeState::create(ik);
+    if (!handshake->read_message(noise::ByteView(request).subspan(8 + p))) {
+        errors.push_back("bad IK message");
+        return false;
+    }
+    auto reply = handshake->write_message({});
+    std::vector<std::uint8_t> framed(4 + reply->size());
+    put_u32(framed.data(), static_cast<std::uint32_t>(reply->size()));
+    std::copy(reply->begin(), reply->end(), framed.begin() + 4);
+    (void)socket.write_all(framed);
+    const std::string client = encode_base64(*handshake->remote_static());
+    client_keys.push_back(client);
+    SyncSession session(std::move(socket), *handshake->split(), client, public_key(), "Fake phone", get_u32(version));
+    script(session);
+    return true;
 }
 
 bool await_client_authorized(SyncSession& session) {

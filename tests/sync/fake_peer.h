@@ -30,6 +30,9 @@ public:
 
     explicit FakePeer(std::vector<Script> scripts, FakePeerOptions options = {});
     FakePeer(std::vector<RawScript> raw, bool);
+    // Runs the script for every connection, one at a time, until destroyed.
+    struct EveryConnection {};
+    FakePeer(Script script, EveryConnection, FakePeerOptions options = {});
     ~FakePeer();
 
     std::uint16_t port() const { return m_port; }
@@ -44,11 +47,17 @@ public:
     std::vector<std::string> errors;
 
 private:
+    void open_listener();
     void serve(std::vector<Script> scripts, std::vector<RawScript> raw);
+    void serve_every(Script script);
+    // The version exchange and the handshake, then the script; false when
+    // the client broke off before the script could run.
+    bool serve_connection(int fd, Script& script);
     int m_listen = -1;
     std::uint16_t m_port = 0;
     noise::KeyPair m_static = noise::KeyPair::generate();
     FakePeerOptions m_options;
+    std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
 

@@ -133,12 +133,13 @@ TEST(SyncInterop, NodeNoisePeerPairsServesAPullAndReceivesAPush) {
     EXPECT_EQ((*state)["json"]["lastHistory"], -1);
 
     sync_command::SyncNow now;
-    now.subscriptions = {"UCdesk1", "UCdesk2"};
+    now.channels = {PeerChannel{"https://www.youtube.com/channel/UCdesk1", {}, "UCdesk1", "Desk 1"},
+                    PeerChannel{"https://www.youtube.com/channel/UCdesk2", {}, "UCdesk2", "Desk 2"}};
     ASSERT_TRUE(transport.push_subscriptions(*id, now).has_value());
     auto pushed = peer->next_event("subscriptions");
     ASSERT_TRUE(pushed.has_value());
     ASSERT_EQ((*pushed)["json"]["subscriptions"].size(), 2u);
-    EXPECT_EQ((*pushed)["json"]["subscriptions"][1]["channel"]["url"], "UCdesk2");
+    EXPECT_EQ((*pushed)["json"]["subscriptions"][1]["channel"]["url"], "https://www.youtube.com/channel/UCdesk2");
 }
 
 }  // namespace

@@ -293,8 +293,8 @@ TEST(SyncGzip, RoundTripsRawPassThroughAndBoundsBombs) {
 
 TEST(SyncPackages, ExactJsonOfWhatWeSend) {
     EXPECT_EQ(encode_state_exchange("KEY=").value(), R"({"publicKey":"KEY=","lastHistory":-1,"lastSubscription":-1})");
-    EXPECT_EQ(encode_subscriptions_package({}, 5).value(), R"({"subscriptions":[],"subscriptionRemovals":{}})");
-    EXPECT_EQ(encode_subscriptions_package({"abc"}, 1700000000).value(),
+    EXPECT_EQ(encode_subscriptions_package({}, {}, 5).value(), R"({"subscriptions":[],"subscriptionRemovals":{}})");
+    EXPECT_EQ(encode_subscriptions_package({PeerChannel{"abc", {}, "abc", "abc"}}, {}, 1700000000).value(),
               R"({"subscriptions":[{"channel":{"id":{"platform":"YouTube","value":"abc","pluginId":null,)"
               R"("claimType":0,"claimFieldType":-1},"name":"abc","thumbnail":null,"banner":null,"subscribers":0,)"
               R"("description":null,"url":"abc","links":{},"urlAlternatives":[]},"creationTime":1700000000}],)"

@@ -275,6 +275,49 @@ TEST(Layout, MeasuredLeavesWrapAtTheOfferedWidth) {
   EXPECT_EQ(open.layout(leaf)->height, 20);
 }
 
+// A leaf with a ratio takes its second size from the first, in a column (its
+// width stretched, its height following), in a row (its height fixed, its width
+// following) and in a block, and keeps a size given outright.
+TEST(Display, LeavesKeepTheirAspectRatio) {
+  LayoutTree tree;
+  auto ratio_leaf = [&](Dimension w, Dimension h) {
+    Style s;
+    s.size = {w, h};
+    s.aspect_ratio = 16.0f / 9.0f;
+    s.flex_shrink = 0;
+    return tree.new_leaf(s);
+  };
+  const NodeId in_column = ratio_leaf(Dimension::percent(1.0f), Dimension::auto_());
+  const NodeId below = tree.new_leaf(fixed(10, 10));
+  const NodeId given = ratio_leaf(Dimension::length(100), Dimension::length(30));
+  Style column = fixed(640, 700);
+  column.flex_direction = FlexDirection::Column;
+  NodeId column_kids[] = {in_column, below, given};
+  const NodeId col = *tree.new_with_children(column, column_kids);
+
+  const NodeId in_row = ratio_leaf(Dimension::auto_(), Dimension::length(90));
+  Style row = fixed(300, 90);
+  row.align_items = AlignItems::Start;
+  NodeId row_kids[] = {in_row};
+  const NodeId r = *tree.new_with_children(row, row_kids);
+
+  const NodeId in_block = ratio_leaf(Dimension::auto_(), Dimension::auto_());
+  Style block = fixed(320, 100);
+  block.display = Display::Block;
+  NodeId block_kids[] = {in_block};
+  const NodeId b = *tree.new_with_children(block, block_kids);
+
+  Style top;
+  top.flex_direction = FlexDirection::Column;
+  NodeId top_kids[] = {col, r, b};
+  const NodeId root = *tree.new_with_children(top, top_kids);
+  ASSERT_TRUE(tree.compute_layout(root, space(1000, 2000)).has_value());
+  check(tree,
+        {{in_column, {0, 0, 640, 360}}, {below, {0, 360, 10, 10}}, {given, {0, 370, 100, 30}},
+         {in_row, {0, 0, 160, 90}}, {in_block, {0, 0, 320, 180}}},
+        "ratio");
+}
+
 TEST(Layout, OverflowReportsTheContentSize) {
   LayoutTree tree;
   NodeId tall = tree.new_leaf(fixed(100, 900));

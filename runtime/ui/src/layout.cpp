@@ -207,10 +207,16 @@ struct LayoutTree::Impl {
     return {w, h, std::max(cw, w), std::max(ch, h)};
   }
 
-  Output solve_leaf(NodeId id, const Input& in) {
+  Output solve_leaf(NodeId id, const Input& given) {
     const Node& n = nodes[id];
     const Style& s = n.style;
-    Box pb = add(resolve_box(s.padding, in.base_w), resolve_box(s.border, in.base_w));
+    Box pb = add(resolve_box(s.padding, given.base_w), resolve_box(s.border, given.base_w));
+    // A ratio fixes the second size as soon as the first one is known.
+    Input in = given;
+    if (s.aspect_ratio && *s.aspect_ratio > 0.0f && std::isfinite(*s.aspect_ratio)) {
+      if (in.known_w && !in.known_h) in.known_h = std::max(*in.known_w / *s.aspect_ratio, pb.vertical());
+      if (in.known_h && !in.known_w) in.known_w = std::max(*in.known_h * *s.aspect_ratio, pb.horizontal());
+    }
     float w = in.known_w.value_or(pb.horizontal());
     float h = in.known_h.value_or(pb.vertical());
     if (n.measured && measure && *measure && (!in.known_w || !in.known_h)) {
@@ -231,7 +237,7 @@ struct LayoutTree::Impl {
       if (!in.known_w) w = m.width + pb.horizontal();
       if (!in.known_h) h = m.height + pb.vertical();
     }
-    return finish(s, in, w, h, 0, 0, pb);
+    return finish(s, given, w, h, 0, 0, pb);
   }
 
   // The box a child contributes to its parent's content size.

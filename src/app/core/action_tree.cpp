@@ -211,15 +211,21 @@ Resource collection(std::string id, std::string label) {
     return Resource(std::move(id), "sarn.collection", std::move(label));
 }
 
-Resource videos_collection(const Library& library, const std::string* watched) {
+// The watched video's comments hang under "sarn.current:" alone, so that
+// every address in the tree names one resource.
+Resource videos_collection(const Library& library) {
     Resource resource = collection("sarn.videos", "Videos");
     for (const Video& video : first_items(library.videos)) {
-        const bool with_comments = watched != nullptr && *watched == video.id;
-        if (auto child = video_resource(library, video.id, with_comments)) {
-            resource.children.push_back(std::move(*child));
-        }
+        if (auto child = video_resource(library, video.id, false)) resource.children.push_back(std::move(*child));
     }
     return resource;
+}
+
+// Subscribes to the channel, or removes the entry it is followed under; the
+// root then removes the channel's other keys, if it is followed under several.
+SarnAction subscribe_toggle(const Library& library, const std::string& channel_id) {
+    if (auto entry = library.find_subscription(channel_id)) return action::SetSubscription{*entry, false};
+    return action::SetSubscription{channel_id, true};
 }
 
 Resource creators_collection(const Library& library) {
@@ -228,9 +234,7 @@ Resource creators_collection(const Library& library) {
         resource.children.push_back(
             Resource(fmt::format("sarn.channel:{}", channel.id), "sarn.channel", sanitize_label(channel.name))
                 .with_action(operation_contract("open", "Open creator", operation::OpenChannel{channel.id}))
-                .with_action(shared_action_binding(
-                    "subscribe", "Subscribe or unsubscribe",
-                    action::SetSubscription{channel.id, !library.is_subscribed(channel.id)})));
+                .with_action(shared_action_binding("subscribe", "Subscribe or unsubscribe", subscribe_toggle(library, channel.id))));
     }
     return resource;
 }
@@ -248,13 +252,15 @@ Resource playlists_collection(const Library& library) {
 Resource subscriptions_collection(const Library& library) {
     Resource resource = collection("sarn.subscriptions", "Subscriptions");
     for (const std::string& entry : first_items(library.subscriptions)) {
-        const Channel* channel = library.find_channel(entry);
+        const Channel* channel = library.subscription_channel(entry);
         Resource item(fmt::format("sarn.subscription:{}", entry), "sarn.subscription",
-                      sanitize_label(channel != nullptr ? channel->name : fmt::format("Subscribed creator {}", entry)));
+                      sanitize_label(channel != nullptr && !channel->name.empty()
+                                         ? channel->name
+                                         : fmt::format("Subscribed creator {}", entry)));
         item.actions.push_back(
             shared_action_binding("unsubscribe", "Unsubscribe", action::SetSubscription{entry, false}));
         if (channel != nullptr) {
-            item.actions.push_back(operation_contract("open", "Open creator", operation::OpenChannel{entry}));
+            item.actions.push_back(operation_contract("open", "Open creator", operation::OpenChannel{channel->id}));
         }
         resource.children.push_back(std::move(item));
     }
@@ -325,9 +331,9 @@ Resource search_results_collection(const Library& library) {
     return resource;
 }
 
-Resource library_resource(const Library& library, const std::string* watched) {
+Resource library_resource(const Library& library) {
     return Resource("sarn.library", "sarn.library", "Known library")
-        .with_child(videos_collection(library, watched))
+        .with_child(videos_collection(library))
         .with_child(creators_collection(library))
         .with_child(playlists_collection(library))
         .with_child(subscriptions_collection(library))
@@ -362,11 +368,13 @@ std::string sanitize_label(std::string_view text) {
 }
 
 std::string comment_content_key(std::string_view video_id, const Comment& comment) {
+    // What stays the same between fetches: the relative time ("2 hours ago")
+    // does not, and a key over it would lose the comment's like and replies
+    // the next day.
     std::string bytes;
-    bytes.reserve(video_id.size() + comment.author.size() + comment.initials.size() + comment.text.size() +
-                  comment.time_ago.size() + 5);
+    bytes.reserve(video_id.size() + comment.author.size() + comment.initials.size() + comment.text.size() + 4);
     for (std::string_view part : {video_id, std::string_view(comment.author), std::string_view(comment.initials),
-                                  std::string_view(comment.text), std::string_view(comment.time_ago)}) {
+                                  std::string_view(comment.text)}) {
         bytes.append(part);
         bytes.push_back(static_cast<char>(0xFF));
     }
@@ -426,7 +434,7 @@ std::vector<Resource> action_resources_tree(const Library& library) {
         }
     }
     root.children.push_back(navigation_resource());
-    root.children.push_back(library_resource(library, watched));
+    root.children.push_back(library_resource(library));
     root.children.push_back(settings_resource(library.settings));
     std::vector<Resource> tree;
     tree.push_back(std::move(root));

@@ -17,6 +17,10 @@ std::string view_count_text(std::uint64_t count) {
     return fmt::format("{} views", vorn_ui::format::compact_count(count));
 }
 
+std::string watching_count_text(std::uint64_t count) {
+    return fmt::format("{} watching", vorn_ui::format::compact_count(count));
+}
+
 std::optional<std::string> subscriber_count_text(std::uint64_t count) {
     if (count == 0) return std::nullopt;
     return fmt::format("{} subscribers", vorn_ui::format::compact_count(count));

@@ -46,7 +46,10 @@ vorn_ui::search::SearchResult result(std::string title, std::string_view section
 }  // namespace
 
 PaletteSource palette_source_for(const Library& library) {
-    return PaletteSource{std::make_unique<LibraryBackend>(LibraryBackend::owning(library)), crowd_titles(library)};
+    // The palette shows the first 50 matches: the backend stops there.
+    return PaletteSource{
+        std::make_unique<LibraryBackend>(LibraryBackend(library).with_search_limit(kPaletteEntryLimit)),
+        crowd_titles(library)};
 }
 
 std::vector<PaletteEntry> palette_video_entries(PaletteSource& source, std::string_view query) {

@@ -50,6 +50,7 @@ bool SarnApp::apply_fetch_results() {
         if (apply_fetch_result(std::move(result), pending_channels)) changed = true;
     }
     for (const std::string& channel_id : pending_channels) ensure_channel_details(channel_id);
+    sync_player_standby();
     return changed;
 }
 
@@ -62,7 +63,7 @@ bool SarnApp::apply_fetch_result(FetchResult result, std::vector<std::string>& p
         }
     };
 
-    return std::visit(
+    const bool changed = std::visit(
         [&](auto& r) -> bool {
             using R = std::decay_t<decltype(r)>;
             if constexpr (std::is_same_v<R, FetchResult::SponsorSegments>) {
@@ -178,10 +179,22 @@ bool SarnApp::apply_fetch_result(FetchResult result, std::vector<std::string>& p
                     lib.home_loading = false;
                     lib.search_loading = false;
                 }
+                // An offline start asks the worker only for a typed search and
+                // an opened video's extras: the "connecting…" of its start would
+                // stand until a search answers, so the sample keeps its own
+                // status until one does.
+                if (!m_live && !r.live && lower_ascii(r.text).find("connect") != std::string::npos) return false;
                 if (lib.status.live == r.live && lib.status.text == r.text) return false;
                 lib.status = BackendStatus{r.text, r.live};
                 return true;
             } else if constexpr (std::is_same_v<R, FetchResult::StreamReady>) {
+                // Requests that were never answered (the worker failed in
+                // between) are left behind with the one answered now.
+                while (!m_stream_requests.empty()) {
+                    const bool answered = m_stream_requests.front() == r.video_id;
+                    m_stream_requests.pop_front();
+                    if (answered) break;
+                }
                 if (lib.route.kind != Route::Kind::Watch || lib.route.text != r.video_id) return false;
                 std::optional<vorn_ui::widget::video_player::NowPlaying> now;
                 if (const Video* video = lib.find_video(r.video_id)) {
@@ -208,10 +221,18 @@ bool SarnApp::apply_fetch_result(FetchResult result, std::vector<std::string>& p
             } else {
                 static_assert(std::is_same_v<R, FetchResult::Note>);
                 vorn_log::debug(kLog, "sarn worker note", {vorn_log::field("note", r.text)});
+                // The oldest unanswered Stream request ended without a stream.
+                if (r.text == kNoStreamNote && !m_stream_requests.empty()) {
+                    m_stream_failure.emplace(std::move(m_stream_requests.front()), r.text);
+                    m_stream_requests.pop_front();
+                }
                 return false;
             }
         },
         result.value);
+    // A record may have come for what the lists name.
+    if (changed) m_records_due = true;
+    return changed;
 }
 
 }  // namespace sarn

@@ -6,9 +6,11 @@
 #include <cmath>
 #include <limits>
 #include <set>
+#include <unordered_set>
 
 #include <fmt/format.h>
 
+#include "sarn/actions/library_maps.h"
 #include "sarn/actions/owner_history.h"
 #include "sarn/actions/shared_reducer.h"
 #include "sarn/app/format.h"
@@ -44,70 +46,6 @@ std::string_view trim_white(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-// A map of the shared document as every copy of it wrote it. Two instances
-// (or devices) that first wrote a map at the same time each created one of
-// the same name; after a merge the document holds both as concurrent values
-// and names only one of them the winner. Reading just the winner would hide
-// the other one's changes, so the projection reads them all: the winning map
-// first, and a key that several hold takes the first one's value.
-struct ConcurrentMaps {
-    std::vector<automerge::ObjId> maps;  // the winner first
-
-    static ConcurrentMaps at(const automerge::Document& document, automerge::ObjId parent, std::string_view key) {
-        return ConcurrentMaps{{parent}}.child(document, key);
-    }
-
-    bool empty() const { return maps.empty(); }
-
-    // Every map stored under the key in any of the maps.
-    ConcurrentMaps child(const automerge::Document& document, std::string_view key) const {
-        ConcurrentMaps out;
-        for (const automerge::ObjId& map : maps) {
-            auto items = document.get_all(map, key);
-            if (!items) continue;
-            // get_all answers the winner last.
-            for (auto it = items->rbegin(); it != items->rend(); ++it) {
-                if (it->object == automerge::ObjType::map) out.maps.push_back(it->id);
-            }
-        }
-        return out;
-    }
-
-    // The scalar of the first map that holds the key.
-    std::optional<automerge::Value> scalar(const automerge::Document& document, std::string_view key) const {
-        for (const automerge::ObjId& map : maps) {
-            auto item = document.get(map, key);
-            if (!item || !*item) continue;
-            if ((*item)->is_object()) return std::nullopt;
-            return (*item)->value;
-        }
-        return std::nullopt;
-    }
-
-    std::optional<bool> flag(const automerge::Document& document, std::string_view key) const {
-        const auto value = scalar(document, key);
-        return value ? value->as_bool() : std::nullopt;
-    }
-
-    // The keys of all the maps, in key order.
-    std::set<std::string> keys(const automerge::Document& document) const {
-        std::set<std::string> out;
-        for (const automerge::ObjId& map : maps) {
-            if (auto keys = document.keys(map)) out.insert(keys->begin(), keys->end());
-        }
-        return out;
-    }
-
-    // The keys whose value is true, in key order.
-    std::vector<std::string> keys_with_true(const automerge::Document& document) const {
-        std::vector<std::string> out;
-        for (const std::string& key : keys(document)) {
-            if (flag(document, key) == std::optional<bool>(true)) out.push_back(key);
-        }
-        return out;
-    }
-};
-
 std::uint64_t seconds_to_ms(double seconds) {
     if (!(seconds > 0.0)) return 0;
     const double ms = seconds * 1000.0;
@@ -122,7 +60,7 @@ std::uint64_t seconds_to_ms(double seconds) {
 // ---- shared-document projection ----
 
 bool SarnApp::load_shared_state(const automerge::Document& document) {
-    const auto root = ConcurrentMaps::at(document, automerge::ObjId::root(), "sarn");
+    const auto root = LibraryMaps::root(document);
     if (root.empty()) return false;
     bool changed = false;
     auto replace = [&changed](auto& target, auto value) {
@@ -133,11 +71,10 @@ bool SarnApp::load_shared_state(const automerge::Document& document) {
     };
 
     if (const auto likes = root.child(document, "likes"); !likes.empty()) {
-        std::vector<std::string> liked;
-        for (const Video& video : m_library.videos) {
-            if (likes.flag(document, video.id) == std::optional<bool>(true)) liked.push_back(video.id);
-        }
-        replace(m_library.likes, std::move(liked));
+        const std::vector<std::string> liked = likes.keys_with_true(document);
+        m_liked_ids = std::unordered_set<std::string>(liked.begin(), liked.end());
+        m_likes_memo.forget();
+        if (project_likes()) changed = true;
     }
     if (const auto comment_likes = root.child(document, "comment_likes"); !comment_likes.empty()) {
         std::map<std::string, bool, std::less<>> likes;
@@ -147,7 +84,22 @@ bool SarnApp::load_shared_state(const automerge::Document& document) {
         replace(m_library.comment_likes, std::move(likes));
     }
     if (const auto subscriptions = root.child(document, "subscriptions"); !subscriptions.empty()) {
-        replace(m_library.subscriptions, subscriptions.keys_with_true(document));
+        std::vector<std::string> followed = subscriptions.keys_with_true(document);
+        if (followed != m_library.subscriptions) {
+            // Keys followed before and not now: the channel was removed under
+            // them, wherever the removal came from.
+            if (m_subscriptions_projected) {
+                for (const std::string& key : m_library.subscriptions) {
+                    if (std::find(followed.begin(), followed.end(), key) == followed.end()) {
+                        m_unfollowed_keys.push_back(key);
+                    }
+                }
+            }
+            m_library.subscriptions = std::move(followed);
+            changed = true;
+        }
+        m_subscriptions_projected = true;
+        replace(m_library.subscription_removals, subscriptions.keys_with(document, false));
     }
     if (const auto queue = root.child(document, "queue"); !queue.empty()) {
         replace(m_library.queue, queue.keys_with_true(document));
@@ -174,6 +126,51 @@ bool SarnApp::load_shared_state(const automerge::Document& document) {
         replace(m_library.settings, std::move(next));
     }
     return changed;
+}
+
+// The liked list holds the liked videos the Library knows, in its order: the
+// catalogue's, then the kept records. Records come and go without the
+// document changing, so this is asked every frame; it walks the videos only
+// when the liked ids, the Library's videos or its list moved since it last did.
+bool SarnApp::project_likes() {
+    if (!m_liked_ids) return false;
+    if (!m_likes_memo.stale(m_library)) return false;
+    std::vector<std::string> liked;
+    std::unordered_set<std::string_view> in_catalogue;
+    for (const Video& video : m_library.videos) {
+        in_catalogue.insert(video.id);
+        if (m_liked_ids->contains(video.id)) liked.push_back(video.id);
+    }
+    for (const Video& video : m_library.kept_videos) {
+        if (m_liked_ids->contains(video.id) && in_catalogue.insert(video.id).second) liked.push_back(video.id);
+    }
+    const bool changed = liked != m_library.likes;
+    if (changed) m_library.likes = std::move(liked);
+    m_likes_memo.remember(m_library);
+    return changed;
+}
+
+// A channel may be followed under several keys (its id, its addresses, its
+// handle). Removing it under one key, by any of the document's writers (a
+// page's button, the runtime's action surfaces, another instance), removes it
+// under the others, or the channel would stay followed and never leave.
+void SarnApp::unfollow_other_keys(automerge::Document& document) {
+    if (m_unfollowed_keys.empty()) return;
+    std::vector<std::string> removed = std::move(m_unfollowed_keys);
+    m_unfollowed_keys.clear();
+    for (const std::string& key : removed) {
+        const bool stored_false = std::find(m_library.subscription_removals.begin(),
+                                            m_library.subscription_removals.end(),
+                                            key) != m_library.subscription_removals.end();
+        if (!stored_false) continue;
+        const Channel* channel = m_library.subscription_channel(key);
+        const std::optional<std::string> id = channel != nullptr ? std::optional<std::string>(channel->id)
+                                                                 : m_library.channel_id_of(key);
+        if (!id) continue;
+        for (const std::string& other : m_library.subscription_keys(*id)) {
+            dispatch_action(document, action::SetSubscription{other, false});
+        }
+    }
 }
 
 // ---- owner-local history ----
@@ -223,41 +220,55 @@ void SarnApp::import_pulled(automerge::Document& document, const PullResult& pul
         if (import_synced_actions(m_shared_dispatch, document, action)) changed = true;
     };
 
-    // Subscriptions, in the canonical form of the platform's address.
+    // Subscriptions, in the canonical form of the platform's address. A
+    // channel already followed under another key, or removed here under any
+    // of its keys, is left as it is: a pull never undoes a removal.
+    std::vector<std::string> pulled_channels;
+    std::vector<std::string> imported;  // keys dispatched from this message
     const std::size_t subscription_count = std::min(pulled.subscription_urls.size(), kPulledSubscriptionsPerMessage);
     for (std::size_t i = 0; i < subscription_count; ++i) {
         const auto normalized = normalize_watch_url(pulled.subscription_urls[i]);
         if (!normalized || normalized->size() > kLongestPulledSubscription) continue;
-        if (std::find(m_library.subscriptions.begin(), m_library.subscriptions.end(), *normalized) !=
-            m_library.subscriptions.end()) {
+        const std::string key = m_library.channel_key(*normalized);
+        auto same_channel = [&](const std::string& entry) {
+            return entry == *normalized || m_library.channel_key(entry) == key;
+        };
+        const bool followed = std::any_of(m_library.subscriptions.begin(), m_library.subscriptions.end(), same_channel) ||
+                              std::any_of(imported.begin(), imported.end(), same_channel);
+        if (!followed && std::any_of(m_library.subscription_removals.begin(), m_library.subscription_removals.end(),
+                                     same_channel)) {
             continue;
         }
-        const std::string_view path = std::string_view(*normalized).substr(kPlatformBareOrigin.size());
-        const bool known = std::any_of(m_library.channels.begin(), m_library.channels.end(), [&](const Channel& c) {
-            std::string_view handle = c.handle;
-            const bool same = handle == *normalized || [&] {
-                std::string_view trimmed = handle;
-                while (trimmed.starts_with('/')) trimmed.remove_prefix(1);
-                return trimmed == path;
-            }();
-            return same && m_library.is_subscribed(c.id);
-        });
-        if (known) continue;
+        if (const PulledChannel* described = pulled_channel(pulled, pulled.subscription_urls[i])) {
+            pulled_channels.push_back(remember_pulled_channel(*normalized, *described, changed));
+        }
+        if (followed) continue;
+        imported.push_back(*normalized);
         dispatch(action::SetSubscription{*normalized, true});
     }
+    request_missing_records({}, pulled_channels);
 
-    // Watch history; the first id is the most recent.
+    // Watch history; the first id is the most recent. An id the owner-local
+    // store holds in any state (watched, removed, cleared) is never recorded
+    // again, so a pass neither reorders the history nor undoes a removal or
+    // a clear. An entry keeps the time the peer's user watched it.
     const std::size_t history_count = std::min(pulled.history_urls.size(), kPulledHistoryPerMessage);
     const std::uint64_t now = unix_now_ms();
     std::set<std::string, std::less<>> seen;
     for (std::size_t i = 0; i < history_count; ++i) {
-        const std::string_view id = trim_white(pulled.history_urls[i]);
-        if (id.empty() || id.size() > kLongestPulledHistoryId || has_control_character(id)) continue;
-        if (std::find(m_library.history.begin(), m_library.history.end(), id) != m_library.history.end()) continue;
+        const std::string_view text = trim_white(pulled.history_urls[i]);
+        if (text.empty() || text.size() > kLongestPulledHistoryId || has_control_character(text)) continue;
+        // A watch address is kept as the video's id, which the catalogue can open.
+        const std::string id = video_id_in_address(text).value_or(std::string(text));
         if (!seen.emplace(id).second) continue;
-        const std::uint64_t watched_at = now > i ? now - i : 0;
+        const PulledHistoryEntry* described = pulled_history_entry(pulled, pulled.history_urls[i]);
+        if (described != nullptr) remember_pulled_video(id, id != text, *described, changed);
+        const automerge::Document& owner_document = m_history_store.document();
+        if (holds_history_entry(owner_document, id) || holds_history_entry(owner_document, text)) continue;
+        std::uint64_t watched_at = now > i ? now - i : 0;
+        if (described != nullptr && described->watched_at_ms) watched_at = std::min(*described->watched_at_ms, now);
         const auto action = OwnerHistoryAction::set_entry(
-            std::string(id), watched_at, true, fmt::format("{}:device-sync:{}:{}", owner(), id, watched_at));
+            id, watched_at, true, fmt::format("{}:device-sync:{}:{}", owner(), id, watched_at));
         if (dispatch_history_action(action)) changed = true;
     }
 
@@ -290,9 +301,12 @@ void SarnApp::import_pulled(automerge::Document& document, const PullResult& pul
 
 void SarnApp::sync(vorn_ui::widget::RuntimeState& state) {
     automerge::Document* document = state.document;
+    follow_document_state(state);
 
-    // 1. The shared document.
-    if (document != nullptr && load_shared_state(*document)) m_structure_dirty = true;
+    // 1. The shared document, with the lists of maps it just gained.
+    if (document != nullptr) seed_new_library_maps(*document);
+    if (document != nullptr && project_shared_state(*document)) m_structure_dirty = true;
+    if (document != nullptr) unfollow_other_keys(*document);
 
     // 2. One sync pass on the first frame.
     if (!m_first_sync_done) {
@@ -311,14 +325,17 @@ void SarnApp::sync(vorn_ui::widget::RuntimeState& state) {
             import_pulled(*document, message, changed);
             if (changed) m_structure_dirty = true;
         }
-        // 5. Imported actions show in the same frame.
-        if (load_shared_state(*document)) m_structure_dirty = true;
+        // 5. Imported actions show in the same frame; what only a losing
+        // copy of a library map holds moves into the winning one.
+        if (project_shared_state(*document)) m_structure_dirty = true;
+        unfollow_other_keys(*document);
+        converge_library_maps(*document);
         // 6. The one-time migration of history kept in the shared document.
         if (!m_history_store.legacy_migration_done()) migrate_legacy_history(*document);
     }
 
     // 7. The owner-local history, and how its last writes went.
-    if (project_owner_history()) m_structure_dirty = true;
+    if (project_history_state()) m_structure_dirty = true;
     if (m_history_store.take_write_failure()) {
         m_library.history_notice = std::string(kHistorySaveFailedText);
         m_structure_dirty = true;
@@ -332,6 +349,7 @@ void SarnApp::sync(vorn_ui::widget::RuntimeState& state) {
 
     // 9. The stream of a newly opened watch page.
     sync_stream_target();
+    sync_player_standby();
 
     // 10. The palette query follows its input.
     if (m_library.palette_open) {
@@ -361,6 +379,15 @@ void SarnApp::sync(vorn_ui::widget::RuntimeState& state) {
 
     // 14. The playing video.
     follow_playback();
+
+    // The liked list follows the records the Library holds; the kept records
+    // follow the lists, and the page shown asks for the records it lacks.
+    if (project_likes()) m_structure_dirty = true;
+    const bool changed = m_records_due || m_structure_dirty;
+    if (changed) m_records_due = true;
+    // Without a document the lists are none of the user's: nothing is dropped.
+    if (document != nullptr) keep_records();
+    request_page_records(changed);
 }
 
 void SarnApp::follow_playback() {
@@ -400,6 +427,7 @@ void SarnApp::sync_stream_target() {
         m_stream_target = m_library.route.text;
         m_loaded_video.reset();
         m_player->pause();
+        if (m_stream_failure && m_stream_failure->first == m_library.route.text) m_stream_failure.reset();
         request_when_live(FetchRequest::stream(m_library.route.text));
     } else if (m_stream_target) {
         m_stream_target.reset();
@@ -466,7 +494,10 @@ bool SarnApp::take_structure_dirty() {
     const bool tree = m_child && m_child->take_structure_dirty();
     // Whatever applying the results marked is rebuilt this frame too.
     const bool marked_since = std::exchange(m_structure_dirty, false);
-    return was_dirty || applied || tree || marked_since;
+    const bool changed = was_dirty || applied || tree || marked_since;
+    // The next frame looks at the kept records again.
+    if (changed) m_records_due = true;
+    return changed;
 }
 
 bool SarnApp::needs_redraw() const {

@@ -2,11 +2,18 @@
 // controls and the control intents they queue.
 //
 // Key rules, on presses only (a release never acts):
-//   Ctrl+K                    opens the action search, or closes it when open
+//   Ctrl+K                    opens the action search (its field takes the
+//                             keyboard), or closes it when open
 //   Enter in the search input starts the search typed there
-//   Browser Back, Alt+Left    go back (palette closed, back stack not empty)
-//   Escape                    closes the palette; else hides a shown sidebar
-//                             in a compact window; else goes back
+//   Browser Back, Alt+Left,   go back (palette closed, back stack not empty)
+//   the mouse's back button
+//   Up, Down (palette open)   move the selection over the palette's rows
+//   Enter (palette open)      opens the selected row, else the first
+//   Escape                    closes the palette; else, unless a field took it
+//                             (it leaves the field), hides a shown sidebar in
+//                             a compact window; else goes back
+// The palette's keys act only when nothing in the tree took them (a focused
+// row opens itself).
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -16,6 +23,7 @@
 #include "sarn/actions/shared_reducer.h"
 #include "sarn/app/format.h"
 #include "sarn/app/sarn_app.h"
+#include "sarn/app/screens/shell.h"
 #include "sarn/actions/application.h"
 #include "vorn_ui/action_host.h"
 
@@ -26,8 +34,14 @@ namespace {
 using vorn_ui::NamedKey;
 
 constexpr std::string_view kSearchInputId = "search_input";
+constexpr std::string_view kPaletteInputId = "palette_input";
 
 bool is_press(const vorn_ui::KeyEvent& key) { return !key.released; }
+
+bool is_back_button_press(const vorn_ui::Event& event) {
+    const auto* button = std::get_if<vorn_ui::PointerButtonEvent>(&event);
+    return button != nullptr && button->pressed && button->button == vorn_ui::PointerButton::Back;
+}
 
 // The widget that holds the keyboard focus, depth first.
 const vorn_ui::widget::Widget* focused_widget(const vorn_ui::widget::Widget& widget) {
@@ -57,10 +71,15 @@ SponsorMode stored_mode(const PlaybackSettings& settings, SponsorCategory catego
 
 void SarnApp::dispatch_shared(automerge::Document* document, const SarnAction& action) {
     if (document == nullptr) return;
+    seed_absent_lists(*document);
+    dispatch_action(*document, action);
+}
+
+void SarnApp::dispatch_action(automerge::Document& document, const SarnAction& action) {
     vorn_actions::ActionContext context;
     context.label = "Sarn";
     context.origin = vorn_actions::ActionOrigin{std::string(kApplicationId), "Sarn"};
-    vorn_ui::action_host::ActionHost::dispatch_with_context(m_shared_dispatch, *document, kSharedActionKind,
+    vorn_ui::action_host::ActionHost::dispatch_with_context(m_shared_dispatch, document, kSharedActionKind,
                                                             TypedSarnAction(action), &context);
 }
 
@@ -83,10 +102,11 @@ void SarnApp::handle_event(const vorn_ui::Event& event, vorn_ui::widget::EventCo
         if (focused != nullptr && focused->widget_id() == kSearchInputId) m_intents.push(intent::Search{});
     }
 
-    // 3. Back keys.
-    if (key != nullptr && is_press(*key) && !m_library.palette_open &&
-        (key->is_named(NamedKey::BrowserBack) || (key->is_named(NamedKey::ArrowLeft) && key->modifiers.alt())) &&
-        m_navigation.can_go_back()) {
+    // 3. Back keys, and the mouse's back button.
+    const bool back_key = key != nullptr && is_press(*key) &&
+                          (key->is_named(NamedKey::BrowserBack) ||
+                           (key->is_named(NamedKey::ArrowLeft) && key->modifiers.alt()));
+    if ((back_key || is_back_button_press(event)) && !m_library.palette_open && m_navigation.can_go_back()) {
         m_intents.push(intent::GoBack{});
         cx.handled = true;
     }
@@ -124,11 +144,16 @@ void SarnApp::handle_event(const vorn_ui::Event& event, vorn_ui::widget::EventCo
     // The root's node is the page tree's own node.
     if (m_child) m_child->handle_event(event, cx, node);
 
+    // The palette's own keys.
+    if (key != nullptr && is_press(*key) && !cx.handled && m_library.palette_open) handle_palette_key(*key, cx);
+
     // 7. Escape.
     if (key != nullptr && is_press(*key) && key->is_named(NamedKey::Escape)) {
         if (m_library.palette_open) {
             m_intents.push(intent::CloseActionSearch{});
             cx.handled = true;
+        } else if (cx.handled) {
+            // A field took it: the user left the field, not the page.
         } else if (is_compact() && sidebar_visible()) {
             m_sidebar_override = 0;
             m_structure_dirty = true;
@@ -142,19 +167,67 @@ void SarnApp::handle_event(const vorn_ui::Event& event, vorn_ui::widget::EventCo
     const auto intents = m_intents.take();
     for (const ControlIntent& intent : intents) run_intent(intent, cx.state.document);
 
+    // A field the intents asked for takes the keyboard (now, or once built).
+    if (m_focus_request) {
+        cx.focus_id = std::move(*m_focus_request);
+        m_focus_request.reset();
+    }
+
     // 9. and 10.
     sync_stream_target();
     const bool results = apply_fetch_results();
     if (!intents.empty() || results) m_structure_dirty = true;
 }
 
+std::optional<std::size_t> SarnApp::palette_selected_row() const {
+    if (!m_palette_selection || m_palette_selection->query != m_library.palette_query) return std::nullopt;
+    return m_palette_selection->row;
+}
+
+// Up and Down move the selection over the rows shown (from none, Down picks
+// the first and Up the last); Enter opens the selected row, else the first.
+// A new query drops the selection (it was made for the old rows).
+void SarnApp::handle_palette_key(const vorn_ui::KeyEvent& key, vorn_ui::widget::EventContext& cx) {
+    const bool down = key.is_named(NamedKey::ArrowDown), up = key.is_named(NamedKey::ArrowUp);
+    if (!down && !up && !key.is_named(NamedKey::Enter)) return;
+    // Text typed in the same batch of input as this key is not in the query
+    // yet (the frame takes it over): the rows are those of the field's text.
+    if (std::string typed = m_palette_text.text(); typed != m_library.palette_query) {
+        m_library.palette_query = std::move(typed);
+        m_structure_dirty = true;
+    }
+    const auto rows = screens::palette_rows(m_library);
+    const auto selected = palette_selected_row();
+    cx.handled = true;
+    if (rows.empty()) return;
+    if (down || up) {
+        std::size_t row = 0;
+        if (!selected) {
+            row = down ? 0 : rows.size() - 1;
+        } else {
+            row = down ? std::min(*selected + 1, rows.size() - 1) : (*selected > 0 ? *selected - 1 : 0);
+        }
+        m_palette_selection = PaletteSelection{m_library.palette_query, row};
+        m_structure_dirty = true;
+        return;
+    }
+    m_intents.push(intent::OpenSearchResult{rows[std::min(selected.value_or(0), rows.size() - 1)].link});
+}
+
 void SarnApp::run_intent(const ControlIntent& intent, automerge::Document* document) {
     // First the library changes, on the shared document.
     if (const auto* sub = std::get_if<intent::ToggleSubscription>(&intent)) {
-        dispatch_shared(document, action::SetSubscription{sub->channel_id, !m_library.is_subscribed(sub->channel_id)});
+        // Unsubscribing removes the channel under every key that names it
+        // (its id, its handle, its address as a peer sent it).
+        const std::vector<std::string> keys = m_library.subscription_keys(sub->channel_id);
+        if (keys.empty()) dispatch_shared(document, action::SetSubscription{sub->channel_id, true});
+        for (const std::string& key : keys) dispatch_shared(document, action::SetSubscription{key, false});
     } else if (const auto* cycle = std::get_if<intent::CycleSegmentMode>(&intent)) {
+        // From the stored mode, as the local effect steps it: while SponsorBlock
+        // is off every category is Disabled in effect, and stepping from that
+        // would store Skip over the user's choice.
         dispatch_shared(document, action::SetSponsorCategory{
-                                      cycle->category, next_mode(category_mode(m_library.settings, cycle->category))});
+                                      cycle->category, next_mode(stored_mode(m_library.settings, cycle->category))});
     } else if (const auto* toggle = std::get_if<intent::ToggleSetting>(&intent)) {
         dispatch_shared(document, action::SetSetting{toggle->setting, !m_library.settings.flag(toggle->setting)});
     } else if (const auto* quality = std::get_if<intent::SetQuality>(&intent)) {
@@ -247,9 +320,12 @@ void SarnApp::run_intent(const ControlIntent& intent, automerge::Document* docum
             } else if constexpr (std::is_same_v<I, intent::ToggleNavigation>) {
                 m_sidebar_override = sidebar_visible() ? 0 : 1;
             } else if constexpr (std::is_same_v<I, intent::OpenActionSearch>) {
+                if (!m_library.palette_open) m_palette_selection.reset();
                 m_library.palette_open = true;
+                m_focus_request = std::string(kPaletteInputId);
             } else if constexpr (std::is_same_v<I, intent::CloseActionSearch>) {
                 m_library.palette_open = false;
+                m_palette_selection.reset();
             } else if constexpr (std::is_same_v<I, intent::OpenSearchResult>) {
                 if (const auto video_id = parse_watch_link(i.link)) {
                     if (!video_id->empty()) open_video(*video_id);
@@ -260,6 +336,7 @@ void SarnApp::run_intent(const ControlIntent& intent, automerge::Document* docum
                     }
                 }
                 m_library.palette_open = false;
+                m_palette_selection.reset();
                 reset_sidebar_override();
             } else if constexpr (std::is_same_v<I, intent::PairDevice>) {
                 if (!dispatch_device_operation("pair", std::nullopt)) {

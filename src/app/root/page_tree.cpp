@@ -72,19 +72,20 @@ vorn_ui::widget::NodeId SarnApp::build_layout(vorn_ui::widget::LayoutContext& cx
         std::move(page).with_persisted_offset(offset).with_scrollbar_width(kPageScrollbarWidth));
     m_scroller = scroller.get();
 
-    // 6. The content pane.
+    // 6. The content pane, under the notices of stored data that is not saved.
     Flex content = Flex::column()
                        .with_grow(1)
                        .with_width(FlexSize::fill())
                        .with_height(FlexSize::fill())
-                       .with_clip(true)
-                       .child(vorn_ui::widget::WidgetPtr(std::move(scroller)));
+                       .with_clip(true);
+    if (auto notices = screens::storage_notices(page_cx)) content = std::move(content).child(std::move(*notices));
+    content = std::move(content).child(vorn_ui::widget::WidgetPtr(std::move(scroller)));
 
     // 7. and 8. The sidebar beside it.
     const bool large = m_scale >= kLargeScaleThreshold;
     const double width = m_bounds.x1 - m_bounds.x0;
     const float threshold = static_cast<float>(large ? kCompactWidthLargeScale : kCompactWidth);
-    const bool shown = m_narrow || sidebar_visible();
+    const bool shown = sidebar_visible();
     auto split = vorn_ui::widget::nav_split::NavSplit::make(
         vorn_ui::widget::WidgetPtr(std::make_unique<Flex>(screens::sidebar(page_cx, sidebar_width()))),
         vorn_ui::widget::WidgetPtr(std::make_unique<Flex>(std::move(content))),
@@ -98,9 +99,11 @@ vorn_ui::widget::NodeId SarnApp::build_layout(vorn_ui::widget::LayoutContext& cx
                      .child(screens::top_bar(page_cx, m_navigation.can_go_back(), m_search_text, compact_bar))
                      .child(std::move(split));
 
-    // 10. The action search lies over everything and takes every event.
+    // 10. The action search lies over everything and takes every event. A row
+    // picked for another query than the one shown now is no longer picked.
+    if (m_palette_selection && m_palette_selection->query != m_library.palette_query) m_palette_selection.reset();
     std::unique_ptr<Widget> tree;
-    if (auto overlay = screens::action_palette(page_cx, m_palette_text)) {
+    if (auto overlay = screens::action_palette(page_cx, m_palette_text, palette_selected_row())) {
         tree = std::make_unique<Flex>(Flex::column()
                                           .with_width(FlexSize::fill())
                                           .with_height(FlexSize::fill())

@@ -95,7 +95,16 @@ SarnApp SarnApp::open_and_play(std::string video_id, std::string stream_address)
     player.play();
     player.reveal_controls();
     pump_until(player, std::chrono::seconds(25), [&] { return player.state_value() != 2; });
-    if (player.duration_ms() > 40'000) {
+    // The seek waits for the real duration: until the engine reports one the
+    // player shows its 60 s placeholder, and a seek against that would send
+    // a short clip past its end. A stream that never tells (a live one) is
+    // not sought.
+    const auto duration = [&]() -> std::optional<std::uint64_t> {
+        const auto* engine = player.engine();
+        return engine != nullptr ? engine->duration_ms() : std::nullopt;
+    };
+    if (player.state_value() != 2) pump_until(player, std::chrono::seconds(5), [&] { return duration().has_value(); });
+    if (duration().value_or(0) > 40'000) {
         player.seek(32'000);
         pump_until(player, std::chrono::seconds(15), [&] {
             const auto* engine = player.engine();
@@ -104,6 +113,35 @@ SarnApp SarnApp::open_and_play(std::string video_id, std::string stream_address)
     }
     m_loaded_video = std::move(video_id);
     return std::move(*this);
+}
+
+void SarnApp::sync_player_standby() {
+    const Route& route = m_library.route;
+    if (route.kind != Route::Kind::Watch || m_loaded_video == route.text) {
+        m_player->set_standby(std::nullopt);
+        return;
+    }
+    vorn_ui::widget::video_player::Standby standby;
+    if (m_stream_failure && m_stream_failure->first == route.text) {
+        standby.message = m_stream_failure->second;
+    } else if (!m_live) {
+        // Offline no stream is ever asked for.
+        standby.message = std::string(kOfflinePlayerText);
+    } else {
+        standby.waiting = m_stream_target == route.text;
+    }
+    // The video's own picture, once the image store has it.
+    const Video* video = m_library.find_video(route.text);
+    const std::string address = video != nullptr ? m_library.thumbnail_for(*video) : std::string();
+    if (address != m_standby_poster_address) {
+        m_standby_poster_address = address;
+        m_standby_poster.reset();
+    }
+    if (!m_standby_poster && m_image_store && !address.empty()) {
+        if (auto image = m_image_store->get(address)) m_standby_poster = std::move(*image);
+    }
+    standby.poster = m_standby_poster;
+    m_player->set_standby(std::move(standby));
 }
 
 std::optional<bool> SarnApp::state() const { return m_player->host_state(); }

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <chrono>
 
+#include "platform_dirs/dirs.h"
 #include "sarn/app/image_fetch.h"
+#include "sarn/model/platform_url.h"
 #include "sarn/innertube/fetch_wiring.h"
 #include "sarn/sync/worker.h"
 
@@ -17,8 +19,71 @@ std::uint64_t unix_now_ms() {
     return ms > 0 ? static_cast<std::uint64_t>(ms) : 0;
 }
 
+namespace {
+
+// The addresses other than its channel address that a phone may hold an
+// entry's channel under: the entry's own and its record's, under "www.".
+std::vector<std::string> peer_spellings(const Library& library, std::string_view entry) {
+    std::vector<std::string> out;
+    for (auto address : {normalize_watch_url(entry), library.subscription_url(entry)}) {
+        if (!address) continue;
+        std::string spelled = www_spelling(*address);
+        if (std::find(out.begin(), out.end(), spelled) == out.end()) out.push_back(std::move(spelled));
+    }
+    return out;
+}
+
+}  // namespace
+
 sync_command::SyncNow device_sync_snapshot(const Library& library) {
-    return sync_command::SyncNow{library.subscriptions, library.history, library.settings};
+    sync_command::SyncNow snapshot{library.subscriptions, library.history, library.settings, {}, {}};
+    // Each subscription as an address a phone can open and match: its own
+    // spelling of the channel first, the other spellings we hold beside it.
+    for (const std::string& entry : library.subscriptions) {
+        auto url = library.peer_subscription_url(entry);
+        if (!url) continue;  // never sent bare
+        auto same = std::find_if(snapshot.channels.begin(), snapshot.channels.end(),
+                                 [&](const PeerChannel& c) { return c.url == *url; });
+        if (same == snapshot.channels.end()) {
+            const Channel* channel = library.subscription_channel(entry);
+            PeerChannel pushed;
+            pushed.url = *url;
+            pushed.id = library.channel_id_of(entry).value_or(*url);
+            pushed.name = channel != nullptr && !channel->name.empty() ? channel->name : *url;
+            snapshot.channels.push_back(std::move(pushed));
+            same = snapshot.channels.end() - 1;
+        }
+        for (std::string& alternative : peer_spellings(library, entry)) {
+            if (alternative != same->url && std::find(same->alternatives.begin(), same->alternatives.end(),
+                                                      alternative) == same->alternatives.end()) {
+                same->alternatives.push_back(std::move(alternative));
+            }
+        }
+    }
+    // Each removal under every spelling a phone may hold the channel by, unless
+    // the channel is followed again under another key. The shared document
+    // keeps no time of a removal: it is sent as of this pass, so that the
+    // phone follows what this device holds.
+    const auto removed_at = static_cast<std::int64_t>(unix_now_ms());
+    auto add_removal = [&](std::string url) {
+        const bool followed = std::any_of(snapshot.channels.begin(), snapshot.channels.end(), [&](const PeerChannel& c) {
+            return c.url == url || std::find(c.alternatives.begin(), c.alternatives.end(), url) != c.alternatives.end();
+        });
+        const bool listed = std::any_of(snapshot.removals.begin(), snapshot.removals.end(),
+                                        [&](const PeerRemoval& r) { return r.url == url; });
+        if (!followed && !listed) snapshot.removals.push_back(PeerRemoval{std::move(url), removed_at});
+    };
+    for (const std::string& entry : library.subscription_removals) {
+        auto url = library.peer_subscription_url(entry);
+        if (!url) continue;
+        if (std::any_of(snapshot.channels.begin(), snapshot.channels.end(),
+                        [&](const PeerChannel& c) { return c.url == *url; })) {
+            continue;
+        }
+        add_removal(*url);
+        for (std::string& spelling : peer_spellings(library, entry)) add_removal(std::move(spelling));
+    }
+    return snapshot;
 }
 
 namespace {
@@ -26,6 +91,12 @@ namespace {
 OwnerHistoryStore open_history(const SarnAppOptions& options, std::string_view owner) {
     if (options.history_data_dir) return OwnerHistoryStore::open_in(*options.history_data_dir, owner);
     return OwnerHistoryStore::open(owner);
+}
+
+KeptRecordsStore open_kept_records(const SarnAppOptions& options) {
+    if (options.records_data_dir) return KeptRecordsStore::open_in(*options.records_data_dir);
+    if (options.history_data_dir) return KeptRecordsStore::open_in(*options.history_data_dir);
+    return KeptRecordsStore::open_in(platform_dirs::local_data_dir());
 }
 
 }  // namespace
@@ -62,10 +133,20 @@ SarnApp SarnApp::start_live() && {
     } else {
         m_device_sync = std::make_unique<DeviceSyncHandle>(start_device_sync_worker(kLocalDeviceName));
     }
-    const std::string owner = m_library.profile;
-    m_library = Library{};
-    m_library.profile = owner;
-    m_library.home_loading = true;
+    // The new Library keeps the profile and the history's status text: the
+    // only sign, when the history file could not be opened, that new history
+    // is not saved.
+    Library library;
+    library.profile = m_library.profile;
+    library.history_notice = m_library.history_notice;
+    library.home_loading = true;
+    // The records of what the lists name, before the first frame shows them.
+    m_kept_records = std::make_unique<KeptRecordsStore>(open_kept_records(m_options));
+    if (m_kept_records->path()) m_kept_records->use_writer_thread();
+    library.kept_videos = m_kept_records->records().videos;
+    library.kept_channels = m_kept_records->records().channels;
+    if (m_kept_records->read_error()) library.records_notice = std::string(kKeptRecordsUnreadableText);
+    m_library = std::move(library);
     m_image_store = m_options.image_store ? m_options.image_store() : new_image_store();
     return std::move(*this);
 }
@@ -139,6 +220,9 @@ SarnApp SarnApp::with_palette(std::string query) && {
 
 SarnApp SarnApp::with_narrow(bool narrow) && {
     m_narrow = narrow;
+    // The sidebar starts shown; from then on the window is a compact one like
+    // any other: the menu button and Escape hide and show it.
+    if (narrow) m_sidebar_override = 1;
     return std::move(*this);
 }
 
@@ -198,7 +282,10 @@ void SarnApp::submit_request(FetchRequest request) {
     const FetchRequestKind kind = request.kind;
     const std::string text = request.text;
     auto sent = m_fetch_worker->submit(std::move(request));
-    if (sent) return;
+    if (sent) {
+        if (kind == FetchRequestKind::Stream) m_stream_requests.push_back(text);
+        return;
+    }
 
     // A worker that could not start says so; it is tried again on the next
     // request. A full or closed queue asks the user to try again.
@@ -218,6 +305,8 @@ void SarnApp::submit_request(FetchRequest request) {
     } else {
         m_library.push_recent_entry(why);
     }
+    // The player of the page says it too: no stream is on its way.
+    if (kind == FetchRequestKind::Stream) m_stream_failure.emplace(text, why);
     m_structure_dirty = true;
 }
 

@@ -28,6 +28,9 @@ constexpr float kLargeScale = 1.5f;
 constexpr float kCardThumbnailHeight = 169.0f;
 constexpr float kRowThumbnailHeight = 90.0f;
 constexpr float kWatchedProgress = 0.35f;
+// One card per line (the large-scale grid) would stretch a fixed-height
+// picture into a strip as wide as the page: there pictures keep their shape.
+constexpr float kPictureAspect = 16.0f / 9.0f;
 
 bool crowd_titles(const Library& library) {
     return library.settings.dearrow && library.settings.dearrow_titles;
@@ -249,9 +252,9 @@ Flex settings_switch_row(const Theme& theme, std::string_view title, std::string
 
 // ---- videos ----
 
-std::string video_meta_line(std::uint64_t views, std::string_view published) {
+std::string video_meta_line(std::uint64_t views, std::string_view published, bool live) {
     std::vector<std::string> parts;
-    if (views != 0) parts.push_back(view_count_text(views));
+    if (views != 0) parts.push_back(live ? watching_count_text(views) : view_count_text(views));
     if (const std::string_view date = trim_white_space(published); !date.empty()) parts.emplace_back(date);
     return fmt::format("{}", fmt::join(parts, " • "));
 }
@@ -262,7 +265,9 @@ Flex video_card(const Library& library, const Theme& theme, const IntentQueue& q
     const bool watched_last = !library.history.empty() && library.history.front() == video.id;
     Thumbnail thumbnail = video_thumbnail(library, store, video, kCardThumbnailHeight)
                               .with_progress(watched_last ? std::optional<float>(kWatchedProgress) : std::nullopt);
-    std::string meta = fmt::format("{} • {}", view_count_text(video.views), video.published);
+    if (is_large_scale(theme)) thumbnail = std::move(thumbnail).with_aspect_ratio(kPictureAspect);
+    std::string meta = video_meta_line(video.views, video.published, video.live);
+    const bool has_meta = !meta.empty();
 
     Flex details = Flex::column();
     if (is_large_scale(theme)) {
@@ -290,7 +295,7 @@ Flex video_card(const Library& library, const Theme& theme, const IntentQueue& q
                                  .with_gap(3)
                                  .child(label_text(title, 14.5f))
                                  .child(std::move(channel_line))
-                                 .child(colored_label_text(std::move(meta), 12.5f, theme.text_muted)));
+                                 .child_if(has_meta, colored_label_text(std::move(meta), 12.5f, theme.text_muted)));
     }
     return Flex::column()
         .with_id(fmt::format("video_card_{}", video.id))
@@ -315,7 +320,7 @@ std::vector<Flex> video_card(const Library& library, const Theme& theme, const I
 Flex video_row(const Library& library, const Theme& theme, const IntentQueue& queue, const ImageStoreHandle& store,
                const Video& video) {
     const std::string& title = Library::display_title(video, crowd_titles(library));
-    std::string meta = video_meta_line(video.views, video.published);
+    std::string meta = video_meta_line(video.views, video.published, video.live);
     const bool has_meta = !meta.empty();
     return Flex::row()
         .with_width(FlexSize::fill())
@@ -363,7 +368,11 @@ Flex skeleton_grid(const Theme& theme, std::size_t count) {
                             .with_width(FlexSize::fill())
                             .with_gap(9)
                             .with_padding(6)
-                            .child(filled_box(FlexSize::fill(), 169, theme.radius, theme))
+                            .child(is_large_scale(theme)
+                                       ? filled_box(FlexSize::fill(), 169, theme.radius, theme)
+                                             .with_height(FlexSize::automatic())
+                                             .with_aspect_ratio(kPictureAspect)
+                                       : filled_box(FlexSize::fill(), 169, theme.radius, theme))
                             .child(Flex::row()
                                        // Full width, so that the growing column of bars has room.
                                        .with_width(FlexSize::fill())
@@ -392,13 +401,13 @@ Flex playlist_card(const Theme& theme, const IntentQueue& queue, const ImageStor
                      .child(icon(kIconQueue, 12, white))
                      .child(colored_label_text(fmt::format("{} videos", count), 11, white));
     // A playlist has no duration of its own: its cover shows no time badge.
+    Thumbnail picture =
+        Thumbnail(playlist.seed, 0).with_height(kCardThumbnailHeight).with_time_badge(false).with_image(store, playlist.thumbnail_url);
+    if (is_large_scale(theme)) picture = std::move(picture).with_aspect_ratio(kPictureAspect);
     Flex cover = Flex::column()
                      .with_width(FlexSize::fill())
-                     .with_height(FlexSize::px(kCardThumbnailHeight))
-                     .child(Thumbnail(playlist.seed, 0)
-                                .with_height(kCardThumbnailHeight)
-                                .with_time_badge(false)
-                                .with_image(store, playlist.thumbnail_url))
+                     .with_height(is_large_scale(theme) ? FlexSize::automatic() : FlexSize::px(kCardThumbnailHeight))
+                     .child(std::move(picture))
                      .child(Flex::column()
                                 .with_overlay(true)
                                 .with_width(FlexSize::fill())

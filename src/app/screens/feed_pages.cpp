@@ -185,8 +185,10 @@ Scrollable subscriptions_page(const PageContext& cx) {
     Flex strip =
         Flex::row().with_width(FlexSize::fill()).with_gap(18).with_wrap(true).with_cross_align(FlexAlign::Start);
     std::size_t tiles = 0;
+    // An entry may be a channel id, a handle or a channel's address (as
+    // device sync stores them): each shows its channel's tile once known.
     for (const std::string& entry : library.subscriptions) {
-        if (const Channel* channel = library.find_channel(entry)) {
+        if (const Channel* channel = library.subscription_channel(entry)) {
             strip = std::move(strip).child(channel_tile(cx, *channel));
             ++tiles;
         }

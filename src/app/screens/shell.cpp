@@ -98,17 +98,25 @@ std::string_view sidebar_key(const Route& route) {
     }
 }
 
-Flex palette_row(const vorn_ui::Theme& theme, const IntentQueue& queue, const PaletteEntry& entry, std::size_t index) {
+Flex palette_row(const vorn_ui::Theme& theme, const IntentQueue& queue, const PaletteEntry& entry, std::size_t index,
+                 bool selected) {
     const bool channel = entry.kind == kPaletteChannelKind;
     const std::string subtitle = channel ? fmt::format("Channel · {}", entry.secondary)
                                          : fmt::format("{} · {}", entry.secondary, timecode_from_secs(entry.duration));
-    return Flex::row()
-        .with_id(fmt::format("palette_row_{}", index))
-        .with_width(FlexSize::fill())
-        .with_padding_xy(12, 9)
-        .with_gap(12)
-        .with_cross_align(FlexAlign::Center)
-        .with_hover_background(Background::filled(theme.control_hover, theme.radius_input))
+    Flex row = Flex::row()
+                   .with_id(fmt::format("palette_row_{}", index))
+                   .with_width(FlexSize::fill())
+                   .with_padding_xy(12, 9)
+                   .with_gap(12)
+                   .with_cross_align(FlexAlign::Center)
+                   .with_hover_background(Background::filled(theme.control_hover, theme.radius_input));
+    // The row the arrow keys picked: the hover colour, outlined so that it shows
+    // in every theme.
+    if (selected) {
+        row = std::move(row).with_background(
+            Background::filled(theme.control_hover, theme.radius_input).with_border(1, theme.focus_ring));
+    }
+    return std::move(row)
         .with_intent(queue, intent::OpenSearchResult{entry.link})
         .with_label(fmt::format("Open search result: {}", entry.title))
         .child(Flex::row()
@@ -226,13 +234,20 @@ Flex sidebar(const PageContext& cx, double width) {
         .child(sidebar_item(theme, code(Icon::Settings), "Settings", Route::settings(), current == "settings", wide));
 }
 
-std::optional<Flex> action_palette(const PageContext& cx, const vorn_ui::local_state::TextState& palette_text) {
+std::vector<PaletteEntry> palette_rows(const Library& library) {
+    PaletteSource source = palette_source_for(library);
+    auto entries = palette_channel_matches(source, library, library.palette_query);
+    if (entries.size() > kPaletteRows) entries.resize(kPaletteRows);
+    return entries;
+}
+
+std::optional<Flex> action_palette(const PageContext& cx, const vorn_ui::local_state::TextState& palette_text,
+                                   std::optional<std::size_t> selected_row) {
     const Library& library = cx.library;
     if (!library.palette_open) return std::nullopt;
     const vorn_ui::Theme& theme = cx.theme();
 
-    PaletteSource source = palette_source_for(library);
-    const auto entries = palette_channel_matches(source, library, library.palette_query);
+    const auto entries = palette_rows(library);
 
     Flex search_row =
         Flex::row()
@@ -260,8 +275,8 @@ std::optional<Flex> action_palette(const PageContext& cx, const vorn_ui::local_s
     } else if (entries.empty()) {
         list = std::move(list).child(palette_note(theme, "No matches"));
     } else {
-        for (std::size_t i = 0; i < std::min(entries.size(), kPaletteRows); ++i) {
-            list = std::move(list).child(palette_row(theme, cx.intents, entries[i], i));
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            list = std::move(list).child(palette_row(theme, cx.intents, entries[i], i, selected_row == i));
         }
     }
 
@@ -294,6 +309,35 @@ std::optional<Flex> action_palette(const PageContext& cx, const vorn_ui::local_s
 vorn_ui::widget::scrollable::Scrollable scroll_page(Flex page) {
     return vorn_ui::widget::scrollable::Scrollable::with_child(std::move(page).with_block(true))
         .with_settings(24.0f, 0.9f, 0.9f, 0.92f);
+}
+
+std::optional<Flex> storage_notices(const PageContext& cx) {
+    const Library& library = cx.library;
+    if (!library.library_notice && !library.records_notice) return std::nullopt;
+    const vorn_ui::Theme& theme = cx.theme();
+    auto notice = [&](std::string id, std::string_view title, const std::string& body) {
+        return Flex::column()
+            .with_id(std::move(id))
+            .with_width(FlexSize::fill())
+            .with_gap(4)
+            .child(colored_label_text(title, 14, theme.warning))
+            .child(colored_label_text(body, 12.5f, theme.text_muted));
+    };
+    Flex column = Flex::column()
+                      .with_id("storage_notices")
+                      .with_width(FlexSize::fill())
+                      .with_gap(10)
+                      .with_padding(14)
+                      .with_background(Background::filled(theme.raised, 0));
+    if (library.library_notice) {
+        column = std::move(column).child(
+            notice("library_notice", "Library changes are not being saved", *library.library_notice));
+    }
+    if (library.records_notice) {
+        column = std::move(column).child(
+            notice("records_notice", "Saved video details unavailable", *library.records_notice));
+    }
+    return column;
 }
 
 }  // namespace sarn::screens

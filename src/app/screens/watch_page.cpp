@@ -206,7 +206,7 @@ Flex meta_and_actions(const PageContext& cx, const Video& video) {
                    .with_gap(12)
                    .with_wrap(true)
                    .with_cross_align(FlexAlign::Center)
-                   .child(colored_label_text(fmt::format("{} • {}", view_count_text(video.views), video.published), 13,
+                   .child(colored_label_text(video_meta_line(video.views, video.published, video.live), 13,
                                              theme.text_muted))
                    .child(flex_spacer())
                    .child(pill_button(theme, cx.intents, kIconHeart,

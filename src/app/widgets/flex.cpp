@@ -87,6 +87,7 @@ Flex::Flex(FlexDirection direction)
 
 Flex Flex::child(WidgetPtr widget) && {
     if (widget) m_children.push_back(std::move(widget));
+    m_sync_listed = false;
     return std::move(*this);
 }
 
@@ -202,6 +203,11 @@ Flex Flex::with_min_track(float width) && {
     return std::move(*this);
 }
 
+Flex Flex::with_aspect_ratio(float ratio) && {
+    m_aspect_ratio = ratio;
+    return std::move(*this);
+}
+
 Flex Flex::with_cross_align(FlexAlign align) && {
     m_cross_align = align;
     return std::move(*this);
@@ -261,6 +267,7 @@ layout::Style Flex::layout_style() const {
     s.flex_shrink = m_shrink;
     const auto overflow = m_clip ? layout::Overflow::Hidden : layout::Overflow::Visible;
     s.overflow = {overflow, overflow};
+    s.aspect_ratio = m_aspect_ratio;
     return s;
 }
 
@@ -362,7 +369,7 @@ void Flex::handle_event(const vorn_ui::Event& event, vorn_ui::widget::EventConte
         if (captured) return;
         dispatch_to_children(event, cx, *kids);
     }
-    if (has_action()) handle_own_event(event, cx);
+    if (has_action()) handle_own_event(event, cx, node);
 }
 
 void Flex::set_hovered(bool hovered) {
@@ -371,7 +378,7 @@ void Flex::set_hovered(bool hovered) {
     m_needs_redraw = true;
 }
 
-void Flex::handle_own_event(const vorn_ui::Event& event, vorn_ui::widget::EventContext& cx) {
+void Flex::handle_own_event(const vorn_ui::Event& event, vorn_ui::widget::EventContext& cx, NodeId node) {
     if (const auto* move = std::get_if<vorn_ui::PointerMoveEvent>(&event)) {
         set_hovered(m_bounds.contains(logical(move->position, cx.scale)));
         return;
@@ -385,6 +392,9 @@ void Flex::handle_own_event(const vorn_ui::Event& event, vorn_ui::widget::EventC
             if (m_hovered && !cx.handled) {
                 m_pressed = true;
                 m_needs_redraw = true;
+                // A control pressed takes the keyboard focus, so that Enter or Space
+                // act on it next rather than on the page around it.
+                cx.focus_request = node;
             }
             return;
         }
@@ -428,7 +438,18 @@ bool Flex::perform_action(vorn_ui::AccessRequest request) {
 // ---- the rest of the contract ----
 
 void Flex::sync(vorn_ui::widget::RuntimeState& state) {
-    for (auto& c : m_children) c->sync(state);
+    // A page of many cards has thousands of leaves whose sync does nothing
+    // (texts, icons, pictures that arrived): each is visited once, then left.
+    if (!m_sync_listed) {
+        m_syncing.resize(m_children.size());
+        for (std::size_t i = 0; i < m_syncing.size(); ++i) m_syncing[i] = i;
+        m_sync_listed = true;
+    }
+    std::erase_if(m_syncing, [&](std::size_t i) {
+        vorn_ui::widget::Widget& child = *m_children[i];
+        child.sync(state);
+        return !child.wants_sync();
+    });
 }
 
 std::optional<std::string_view> Flex::widget_id() const {
@@ -450,6 +471,15 @@ void Flex::set_focus(bool focused) {
     if (focused == m_focused) return;
     m_focused = focused;
     m_needs_redraw = true;
+}
+
+std::optional<std::string> Flex::get_state() const {
+    if (!m_pressed) return std::nullopt;
+    return std::string("pressed");
+}
+
+void Flex::set_state(std::string_view state) {
+    if (state == "pressed" && has_action()) m_pressed = true;
 }
 
 std::optional<vorn_ui::AccessNode> Flex::accessibility() const {

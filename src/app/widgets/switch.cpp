@@ -43,6 +43,14 @@ void Switch::handle_event(const vorn_ui::Event& event, vorn_ui::widget::EventCon
         hover_at(move->position);
         return;
     }
+    // Space (or Enter) on the focused switch flips it, as a click does.
+    if (const auto* key = std::get_if<vorn_ui::KeyEvent>(&event)) {
+        if (key->released || !m_focused || cx.handled) return;
+        if (!key->is_named(vorn_ui::NamedKey::Space) && !key->is_named(vorn_ui::NamedKey::Enter)) return;
+        emit_toggle();
+        cx.handled = true;
+        return;
+    }
     const auto* button = std::get_if<vorn_ui::PointerButtonEvent>(&event);
     if (!button || button->button != vorn_ui::PointerButton::Primary) return;
     hover_at(button->position);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "layout_access.h"
 #include "sarn/app/format.h"
 #include "vorn_ui/format.h"
 #include "vorn_ui/painters.h"
@@ -32,6 +33,11 @@ Thumbnail Thumbnail::with_height(float height) && {
     return std::move(*this);
 }
 
+Thumbnail Thumbnail::with_aspect_ratio(float ratio) && {
+    m_aspect_ratio = ratio;
+    return std::move(*this);
+}
+
 Thumbnail Thumbnail::with_live(bool live) && {
     m_live = live;
     return std::move(*this);
@@ -59,7 +65,10 @@ void Thumbnail::sync(vorn_ui::widget::RuntimeState& state) {
 }
 
 vorn_ui::widget::NodeId Thumbnail::build_layout(vorn_ui::widget::LayoutContext& cx) {
-    return build_leaf(cx, layout::Dimension::percent(1.0f), layout::Dimension::length(m_height));
+    if (!m_aspect_ratio) return build_leaf(cx, layout::Dimension::percent(1.0f), layout::Dimension::length(m_height));
+    layout::Style style = detail::leaf_style(layout::Dimension::percent(1.0f), layout::Dimension::auto_());
+    style.aspect_ratio = m_aspect_ratio;
+    return detail::new_leaf(cx, style, *this);
 }
 
 void Thumbnail::draw(vorn_ui::Scene& scene, const vorn_ui::Affine& transform, vorn_ui::widget::DrawContext& cx) {

@@ -3,23 +3,8 @@
 //
 //   node history_file.cjs read <file>    prints the history as JSON
 //   node history_file.cjs write <file>   writes a history made by the package
-const path = require('node:path');
 const fs = require('node:fs');
-const { createRequire } = require('node:module');
-
-const harness = path.join(__dirname, '..', '..', 'automerge', 'node', 'package.json');
-const A = createRequire(harness)('@automerge/automerge');
-
-// Scalar strings come back as ImmutableString; objects as proxies.
-function plain(value) {
-  if (value instanceof A.ImmutableString) return value.toString();
-  if (value !== null && typeof value === 'object' && !Array.isArray(value)) {
-    const out = {};
-    for (const key of Object.keys(value)) out[key] = plain(value[key]);
-    return out;
-  }
-  return value;
-}
+const { A, plain } = require('./official_package.cjs');
 
 // A scalar string, as the store writes them (a bare JS string would become
 // a text object).

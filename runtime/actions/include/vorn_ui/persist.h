@@ -20,7 +20,8 @@
 //
 // save_in_background does the same on the store's writer thread: the
 // document's bytes are handed over and the caller goes on while the lock is
-// taken, the file merged, written and flushed. Saves reach the disk in the
+// taken, the file merged, written and flushed. What that merge brought in
+// joins the document at the next take_background_results (or save). Saves reach the disk in the
 // order they were made; a synchronous save first waits for the background
 // ones; the destructor waits for every pending save.
 //
@@ -28,6 +29,7 @@
 
 #include <expected>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -76,6 +78,14 @@ class DocumentStore {
   std::expected<void, PersistError> save_in_background();
   // Waits for every background save and answers as save_in_background.
   std::expected<void, PersistError> finish_saves();
+  // Takes in what the background saves that ended merged from other
+  // instances, so that their changes show before our next change; answers
+  // their failures as save_in_background does. The host calls it before
+  // every frame.
+  std::expected<void, PersistError> take_background_results();
+  // Called on the writer thread whenever a background save brought in
+  // changes of other instances (the host wakes its loop to take them).
+  void set_merge_listener(std::function<void()> listener);
 
   // Typed dispatch on the document through the action host (a failure is
   // logged there), then save_if_changed (a failure is logged as "could not
@@ -98,6 +108,7 @@ class DocumentStore {
   std::optional<std::filesystem::path> m_path;
   std::optional<std::string> m_load_error;
   std::vector<automerge::ChangeHash> m_saved_heads;
+  std::function<void()> m_merge_listener;
 };
 
 // The store opener of the launch description: the store of the application

@@ -101,6 +101,9 @@ struct Style {
   // Grid only: columns repeat(auto-fill, minmax(this length, 1fr)); rows are
   // implicit and sized by their content.
   std::optional<float> grid_auto_fill_min_column;
+  // Leaves only: width / height. A leaf whose width is fixed and height
+  // automatic takes its height from the ratio, and the other way round.
+  std::optional<float> aspect_ratio;
 
   friend bool operator==(const Style&, const Style&) = default;
 };

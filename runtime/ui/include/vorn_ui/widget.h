@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "vorn_ui/access.h"
+#include "vorn_ui/clipboard.h"
 #include "vorn_ui/control.h"
 #include "vorn_ui/event.h"
 #include "vorn_ui/geometry.h"
@@ -72,6 +73,10 @@ struct FrameContext {
 // absent) and the frame context.
 struct RuntimeState {
   automerge::Document* document = nullptr;
+  // Why the document's stored file could not be loaded; none when it loaded
+  // (or there is none). While set, the document is an empty one in memory
+  // and nothing done to it is saved.
+  std::optional<std::string> document_error;
   FrameContext frame;
 };
 
@@ -109,6 +114,11 @@ struct EventContext {
   const layout::LayoutTree& tree;
   bool handled = false;                 // set by whoever consumed the event
   std::optional<NodeId> focus_request;  // a widget asks to be focused here
+  // A widget asks for the widget with this id to be focused: now when the tree
+  // holds it, else once the tree is next built. Wins over focus_request.
+  std::optional<std::string> focus_id;
+  bool release_focus = false;     // the focused widget lets go: the focus goes back to the page
+  Clipboard* clipboard = nullptr;  // the desktop's selections, when the driver has them
 };
 
 // The player view the runtime reads from a player host.
@@ -143,6 +153,10 @@ class Widget {
   virtual PlayerHostAccess* as_player_host_mut() { return nullptr; }
   // Once per frame before layout.
   virtual void sync(RuntimeState& state) { (void)state; }
+  // Whether a later sync may still do something for this widget (for a
+  // container: for one of its children). Once false it stays false, and a
+  // container stops syncing the child. The default keeps a widget synced.
+  virtual bool wants_sync() const { return true; }
   virtual bool update(const FrameContext& frame) {
     (void)frame;
     return false;

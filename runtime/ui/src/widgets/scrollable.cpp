@@ -247,6 +247,31 @@ void Scrollable::handle_event(const Event& event, EventContext& cx, NodeId node)
   to_child();
 }
 
+bool Scrollable::reveal_descendant(const Widget* target) {
+  if (!m_child || target == nullptr) return false;
+  if (m_child.get() != target && !m_child->reveal_descendant(target)) return false;
+  scroll_to_show(target->bounds());
+  return true;
+}
+
+// The shortest scroll that brings the target in: its top when it is taller
+// than the room, else whichever edge lies outside.
+void Scrollable::scroll_to_show(const Rect& target) {
+  auto needed = [](double t0, double t1, double v0, double v1) {
+    const double margin = std::min(24.0, std::max(0.0, (v1 - v0) / 4));
+    v0 += margin;
+    v1 -= margin;
+    if (t1 - t0 > v1 - v0 || t0 < v0) return t0 - v0;
+    if (t1 > v1) return t1 - v1;
+    return 0.0;
+  };
+  const double dx = needed(target.x0, target.x1, m_bounds.x0, m_bounds.x1);
+  const double dy = needed(target.y0, target.y1, m_bounds.y0, m_bounds.y1);
+  if (dx == 0 && dy == 0) return;
+  m_velocity_x = m_velocity_y = 0;
+  scroll_by(dx, dy);
+}
+
 std::optional<CursorShape> Scrollable::cursor_shape(Point point) const {
   if (m_drag == Drag::Dragging || m_drag == Drag::Thumb) return CursorShape::Grabbing;
   if (m_child) {

@@ -1,7 +1,10 @@
 #include "vorn_ui/widget/text_input.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+
+#include <fmt/format.h>
 
 namespace vorn_ui::widget::text_input {
 namespace {
@@ -14,6 +17,13 @@ std::size_t prev_boundary(const std::string& s, std::size_t i) {
   if (i == 0) return 0;
   --i;
   while (i > 0 && is_continuation(static_cast<unsigned char>(s[i]))) --i;
+  return i;
+}
+
+// The start of the character that holds byte `i` (the end stays the end).
+std::size_t char_start(const std::string& s, std::size_t i) {
+  i = std::min(i, s.size());
+  while (i > 0 && i < s.size() && is_continuation(static_cast<unsigned char>(s[i]))) --i;
   return i;
 }
 
@@ -199,7 +209,10 @@ double TextInput::caret_x(std::size_t index) const {
 
 std::size_t TextInput::index_at_x(double x) const {
   if (!m_layout || m_text.empty()) return 0;
-  return std::min(m_layout->index_at(x), m_text.size());
+  // The layout is the one last drawn: it may show other text than the field
+  // holds (stars, or a text typed or published since), so its index is only
+  // taken as far as it names a character start of the field's own text.
+  return char_start(m_text, m_layout->index_at(x));
 }
 
 void TextInput::sync(RuntimeState& state) {
@@ -266,19 +279,33 @@ void TextInput::draw(Scene& scene, const Affine& transform, DrawContext& cx) {
 // Event handling:
 //   primary press inside   → focus (asks the runtime), caret to the point, start selecting
 //   primary press outside  → lose focus
+//   middle press inside    → focus, caret to the point, paste the primary selection there
 //   pointer move           → while selecting, extend the selection to the point
 //   primary release        → stop selecting
 //   text input (focused)   → replace the selection with the text
 //   keys (focused, press)  → Backspace/Delete erase, arrows/Home/End move
-//                            (Shift extends; Ctrl works by words), Ctrl+A selects all, Space
-//                            is kept (its text follows as text input); Enter, Escape and
-//                            everything else pass through
+//                            (Shift extends; Ctrl works by words), Ctrl+A selects all,
+//                            Ctrl+C / Ctrl+Insert copy, Ctrl+X / Shift+Delete cut,
+//                            Ctrl+V / Shift+Insert paste the clipboard, Escape leaves the
+//                            field (the focus goes back to the page), Space is kept (its
+//                            text follows as text input); Enter, Tab and everything else
+//                            pass through
+// A selection made with the pointer, Shift or Ctrl+A becomes the primary
+// selection (not in a password or sensitive field).
 void TextInput::handle_event(const Event& event, EventContext& cx, NodeId node) {
   const double scale = cx.scale > 0 ? cx.scale : 1.0;
   auto local_x = [&](Point p) { return p.x / scale - m_bounds.x0 - kPadding + m_scroll_x; };
   if (const auto* b = std::get_if<PointerButtonEvent>(&event)) {
-    if (b->button != PointerButton::Primary) return;
     const Point p{b->position.x / scale, b->position.y / scale};
+    if (b->button == PointerButton::Middle && b->pressed && m_bounds.contains(p) && !cx.handled) {
+      set_focus(true);
+      cx.focus_request = node;
+      move_caret(index_at_x(local_x(b->position)), false);
+      paste(cx, Selection::Primary);
+      cx.handled = true;
+      return;
+    }
+    if (b->button != PointerButton::Primary) return;
     if (b->pressed) {
       if (m_bounds.contains(p) && !cx.handled) {
         const bool was_focused = m_focused;
@@ -296,6 +323,7 @@ void TextInput::handle_event(const Event& event, EventContext& cx, NodeId node) 
         set_focus(false);
       }
     } else {
+      if (m_selecting && has_selection()) offer_primary(cx);
       m_selecting = false;
     }
     return;
@@ -318,15 +346,40 @@ void TextInput::handle_event(const Event& event, EventContext& cx, NodeId node) 
     const bool shift = k->modifiers.shift();
     const bool word = k->modifiers.control();
     if (k->kind == KeyEvent::Kind::Character) {
-      if (k->modifiers.control() && (k->text == "a" || k->text == "A")) {
-        m_anchor = 0;
-        m_caret = m_text.size();
-        m_needs_redraw = true;
-        cx.handled = true;
+      if (!k->modifiers.control() || k->modifiers.alt() || k->text.size() != 1) return;
+      switch (k->text[0]) {
+        case 'a':
+        case 'A':
+          m_anchor = 0;
+          m_caret = m_text.size();
+          m_needs_redraw = true;
+          offer_primary(cx);
+          break;
+        case 'c':
+        case 'C': copy(cx, false); break;
+        case 'x':
+        case 'X': copy(cx, true); break;
+        case 'v':
+        case 'V': paste(cx, Selection::Clipboard); break;
+        default: return;
       }
+      cx.handled = true;
       return;
     }
     switch (k->named) {
+      case NamedKey::Escape:
+        set_focus(false);
+        cx.release_focus = true;
+        break;
+      case NamedKey::Insert:
+        if (shift && !word) {
+          paste(cx, Selection::Clipboard);
+        } else if (word && !shift) {
+          copy(cx, false);
+        } else {
+          return;
+        }
+        break;
       case NamedKey::Backspace:
         if (!has_selection()) m_anchor = word ? prev_word(m_text, m_caret) : prev_boundary(m_text, m_caret);
         if (has_selection()) {
@@ -335,6 +388,10 @@ void TextInput::handle_event(const Event& event, EventContext& cx, NodeId node) 
         }
         break;
       case NamedKey::Delete:
+        if (shift && !word && has_selection()) {
+          copy(cx, true);
+          break;
+        }
         if (!has_selection()) m_anchor = word ? next_word(m_text, m_caret) : next_boundary(m_text, m_caret);
         if (has_selection()) {
           erase_selection();
@@ -372,8 +429,57 @@ void TextInput::handle_event(const Event& event, EventContext& cx, NodeId node) 
       default:
         return;  // not an editing key: leave it to others
     }
+    if (shift && has_selection()) offer_primary(cx);
     cx.handled = true;
   }
+}
+
+bool TextInput::keeps_selection_private() const { return m_sensitive || m_kind == InputKind::Password; }
+
+void TextInput::offer_primary(EventContext& cx) const {
+  if (cx.clipboard == nullptr || keeps_selection_private() || !has_selection()) return;
+  auto [a, b] = selection();
+  (void)cx.clipboard->set_text(Selection::Primary, std::string_view(m_text).substr(a, b - a));
+}
+
+void TextInput::copy(EventContext& cx, bool cut) {
+  // A password never leaves its field.
+  if (m_kind == InputKind::Password || !has_selection()) return;
+  auto [a, b] = selection();
+  if (cx.clipboard == nullptr || !cx.clipboard->set_text(Selection::Clipboard, std::string_view(m_text).substr(a, b - a))) {
+    return;  // nothing is cut that did not reach the clipboard
+  }
+  if (cut) {
+    erase_selection();
+    commit();
+  }
+}
+
+void TextInput::paste(EventContext& cx, Selection which) {
+  if (cx.clipboard == nullptr) return;
+  const std::optional<std::string> text = cx.clipboard->text(which);
+  if (!text || text->empty()) return;
+  insert(*text);
+}
+
+std::optional<std::string> TextInput::get_state() const { return fmt::format("{} {}", m_caret, m_anchor); }
+
+void TextInput::set_state(std::string_view state) {
+  std::size_t caret = 0, anchor = 0;
+  const char* end = state.data() + state.size();
+  auto first = std::from_chars(state.data(), end, caret);
+  if (first.ec != std::errc() || first.ptr == end || *first.ptr != ' ') return;
+  auto second = std::from_chars(first.ptr + 1, end, anchor);
+  if (second.ec != std::errc() || second.ptr != end) return;
+  // Indices that do not fall on a character of this text are moved back onto one.
+  auto on_character = [&](std::size_t i) {
+    i = std::min(i, m_text.size());
+    while (i > 0 && i < m_text.size() && is_continuation(static_cast<unsigned char>(m_text[i]))) --i;
+    return i;
+  };
+  m_caret = on_character(caret);
+  m_anchor = on_character(anchor);
+  m_needs_redraw = true;
 }
 
 std::optional<std::string_view> TextInput::widget_id() const {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "media/engine.h"
+#include "vorn_ui/image.h"
 #include "vorn_ui/widget.h"
 
 namespace vorn_ui::mpris {
@@ -74,6 +75,16 @@ struct PlayerCommand {
     std::size_t option_index = 0;
 };
 
+// What the player shows in place of a stream its owner has not opened for it
+// yet: the poster (the video's picture) or else a dark stage, with a loading
+// mark while a stream is on its way, or the message saying why none came.
+struct Standby {
+    ImageRef poster;       // none: the dark stage
+    bool waiting = false;  // a stream is on its way
+    std::string message;   // shown when not empty, in place of the loading mark
+    friend bool operator==(const Standby&, const Standby&) = default;
+};
+
 struct NowPlaying {
     std::string title;
     std::string artist;
@@ -121,6 +132,11 @@ public:
     const std::vector<PlayerSetting>& settings() const { return m_settings; }
     void set_sponsor_marks(std::vector<SponsorMark> marks);
     const std::vector<SponsorMark>& sponsor_marks() const { return m_marks; }
+    // While a standby is set the player shows it instead of what it holds
+    // (no picture, no controls) and a click only focuses it; none shows the
+    // player as it is.
+    void set_standby(std::optional<Standby> standby);
+    const std::optional<Standby>& standby() const { return m_standby; }
     void set_now_playing(NowPlaying now);
     const std::optional<NowPlaying>& now_playing() const { return m_now; }
     std::vector<PlayerCommand> take_commands();
@@ -198,6 +214,9 @@ private:
     void set_status(PlayerStatus status);
     void seek_to_fraction(double fraction);
     void cycle_setting();
+    void draw_standby(Scene& scene, const Affine& transform, DrawContext& cx, const Standby& standby);
+    static void draw_loading_mark(Scene& scene, const Affine& transform, DrawContext& cx, Point centre);
+    void draw_frame_lines(Scene& scene, const Affine& transform, DrawContext& cx);
     bool point_in(const Rect& r, Point p) const { return r.contains(p); }
 
     VideoPlayerState m_initial;
@@ -224,6 +243,7 @@ private:
     std::vector<PlayerSetting> m_settings;
     std::vector<SponsorMark> m_marks;
     std::optional<NowPlaying> m_now;
+    std::optional<Standby> m_standby;
     std::vector<PlayerCommand> m_commands;
     TrackNavigation m_track_navigation;
     bool m_mpris_jumped = false;

@@ -35,6 +35,7 @@ class IconWidget final : public Widget {
   bool needs_redraw() const override { return m_needs_redraw; }
   void mark_drawn() override { m_needs_redraw = false; }
   bool is_layout_dirty() const override { return !m_placed; }
+  bool wants_sync() const override { return false; }
 
  private:
   std::uint16_t m_icon;

@@ -61,6 +61,9 @@ class Scrollable final : public Widget {
   std::span<const std::unique_ptr<Widget>> children() const override { return {&m_child, m_child ? 1u : 0u}; }
   std::span<std::unique_ptr<Widget>> children_mut() override { return {&m_child, m_child ? 1u : 0u}; }
   std::string_view type_name() const override { return "Scrollable"; }
+  // Scrolls so that the target, somewhere inside, lies in the viewport (with
+  // a margin where the viewport has room for one).
+  bool reveal_descendant(const Widget* target) override;
   std::optional<Rect> child_clip_rect() const override { return m_bounds; }
   Rect bounds() const override { return m_bounds; }
   std::optional<CursorShape> cursor_shape(Point point) const override;
@@ -75,6 +78,7 @@ class Scrollable final : public Widget {
  private:
   Scrollable() = default;
   bool set_offset(double x, double y);
+  void scroll_to_show(const Rect& target);
   std::optional<Rect> thumb_rect() const;
 
   WidgetPtr m_child;

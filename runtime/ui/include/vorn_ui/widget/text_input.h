@@ -77,6 +77,10 @@ class TextInput final : public Widget {
   std::optional<AccessNode> accessibility() const override;
   bool perform_action(AccessRequest request) override;
   std::optional<std::string> text_review() const override;
+  // The caret and the selection's other end, so that a field built afresh
+  // (the tree is rebuilt while the user types) carries on where the last stood.
+  std::optional<std::string> get_state() const override;
+  void set_state(std::string_view state) override;
   bool wants_pointer_capture() const override { return m_selecting; }
   bool needs_redraw() const override { return m_needs_redraw; }
   void mark_drawn() override { m_needs_redraw = false; }
@@ -91,6 +95,10 @@ class TextInput final : public Widget {
   void erase_selection();
   bool has_selection() const { return m_anchor != m_caret; }
   void move_caret(std::size_t to, bool extend);
+  bool keeps_selection_private() const;
+  void offer_primary(EventContext& cx) const;
+  void copy(EventContext& cx, bool cut);
+  void paste(EventContext& cx, Selection which);
   std::size_t index_at_x(double x) const;
   double caret_x(std::size_t index) const;
 

@@ -62,6 +62,7 @@ class Text final : public Widget {
   bool needs_redraw() const override { return m_needs_redraw; }
   void mark_drawn() override { m_needs_redraw = false; }
   bool is_layout_dirty() const override { return m_layout_dirty; }
+  bool wants_sync() const override { return false; }
 
  private:
   std::string m_content;

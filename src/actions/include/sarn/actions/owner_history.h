@@ -139,6 +139,10 @@ std::vector<HistoryEntry> entries_after_clear(const automerge::Document& documen
 // The "owner_history" map of the owner document, when the root holds one.
 std::optional<automerge::ObjId> owner_history_map(const automerge::Document& document);
 
+// Whether owner_history/entries holds a record under the video id: watched or
+// removed, before or after the latest clear.
+bool holds_history_entry(const automerge::Document& document, std::string_view video_id);
+
 // Whether owner_history/legacy_shared_migration_v1 currently holds true.
 bool legacy_migration_marker(const automerge::Document& document);
 

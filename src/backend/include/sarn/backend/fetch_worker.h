@@ -147,6 +147,11 @@ struct FetchWorkerConfig {
 
 inline constexpr std::string_view kNoLiveBackendText = "the innertube client is not part of this build";
 
+// The note that ends a Stream request without a stream: the one result of
+// such a request (every other one ends in StreamReady).
+inline constexpr std::string_view kNoStreamNote =
+    "could not resolve a playable stream (no Invidious instance served bytes, and no direct URL was available)";
+
 // The six topics of the composed popular feed, in order.
 inline constexpr std::string_view kPopularTopics[] = {"news", "music", "gaming", "technology", "sports", "science"};
 
@@ -204,7 +209,8 @@ private:
 };
 
 // Helpers of the worker, open for tests.
-// Answers the page, or sends Note "live {query}: {error}" and answers none.
+// Answers the page, or sends Note "live {query}: {error}" (then, when the
+// network could not be reached, the offline status) and answers none.
 std::optional<CatalogPage> run_catalog_query(CatalogBackend* backend, const CatalogQuery& query,
                                              FetchResultSender& results);
 void post_backend_status(FetchResultSender& results, bool live);

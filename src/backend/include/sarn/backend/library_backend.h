@@ -5,6 +5,8 @@
 // interface thread), one call at a time.
 #pragma once
 
+#include <cstddef>
+#include <limits>
 #include <memory>
 
 #include "sarn/backend/catalog_backend.h"
@@ -18,6 +20,11 @@ public:
     explicit LibraryBackend(const Library& library) : m_library(&library) {}
     // Owns its own copy, e.g. LibraryBackend::owning(Library::sample()).
     static LibraryBackend owning(Library library);
+    // A search answers at most `limit` videos, the first ones.
+    LibraryBackend with_search_limit(std::size_t limit) && {
+        m_search_limit = limit;
+        return std::move(*this);
+    }
 
     const Library& library() const { return *m_library; }
 
@@ -33,6 +40,7 @@ private:
 
     std::unique_ptr<Library> m_owned;
     const Library* m_library;
+    std::size_t m_search_limit = std::numeric_limits<std::size_t>::max();
 };
 
 }  // namespace sarn

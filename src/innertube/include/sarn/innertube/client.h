@@ -7,6 +7,11 @@
 // retried at most twice while the budget lasts. Answer bodies are capped
 // (32 MiB by default). Metadata only: no player requests, no stream URLs.
 //
+// Watch pages and search answers are kept for a short while (30 s, at most 8
+// of them; answer_cache.h): asking for the same video's details, related
+// videos or comments, or for the same search, again within that time is
+// answered without a call. Clients handed the same cache share its answers.
+//
 // Threads: a Client is used by one thread at a time (it owns one HTTP
 // connection cache); different clients may run on different threads.
 #pragma once
@@ -20,6 +25,7 @@
 #include <vector>
 
 #include "sarn/http/client.h"
+#include "sarn/innertube/answer_cache.h"
 #include "sarn/innertube/parse.h"
 
 namespace sarn::innertube {
@@ -36,7 +42,13 @@ struct ClientConfig {
     std::size_t body_limit = 32 * 1024 * 1024;
     std::string hl = "en";
     std::string gl = "US";
+    // Answers kept for the calls that follow; a capacity of 0 sends every call.
+    std::size_t answer_cache_capacity = 8;
+    std::chrono::milliseconds answer_lifetime{30000};
 };
+
+// A cache with the configuration's capacity and lifetime; none for a capacity of 0.
+std::shared_ptr<AnswerCache> make_answer_cache(const ClientConfig& config);
 
 // Search filters the client can ask for.
 enum class SearchFilter {
@@ -46,8 +58,10 @@ enum class SearchFilter {
 
 class Client {
 public:
-    // Fails only when the HTTP layer cannot make a handle.
-    static std::expected<Client, std::string> create(ClientConfig config = {});
+    // Fails only when the HTTP layer cannot make a handle. Without `answers`
+    // the client keeps its own cache (make_answer_cache).
+    static std::expected<Client, std::string> create(ClientConfig config = {},
+                                                     std::shared_ptr<AnswerCache> answers = nullptr);
 
     const ClientConfig& config() const { return m_config; }
 
@@ -70,10 +84,16 @@ public:
     ParseResult<std::string> resolve_channel(std::string_view handle_or_address);
 
 private:
-    Client(ClientConfig config, http::Client http);
+    Client(ClientConfig config, http::Client http, std::shared_ptr<AnswerCache> answers);
+
+    // The kept answer under the key, else the call's answer parsed (and kept).
+    template <class Page, class Parse>
+    ParseResult<Page> kept_or_called(const std::string& key, std::string_view endpoint,
+                                     std::string_view request_members, Parse parse);
 
     ClientConfig m_config;
     http::Client m_http;
+    std::shared_ptr<AnswerCache> m_answers;  // null: nothing is kept
 };
 
 }  // namespace sarn::innertube

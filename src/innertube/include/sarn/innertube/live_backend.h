@@ -40,9 +40,11 @@ inline constexpr std::size_t kMaxComments = 60;
 
 class LiveBackend final : public LiveCatalogBackend {
 public:
-    // Builds the client (failure: "rustypipe build: {}").
+    // Builds the client (failure: "rustypipe build: {}"); `answers` is the
+    // cache it shares with other backends, else it keeps its own.
     static CatalogResult<std::unique_ptr<LiveBackend>> start(const BotguardProvider& botguard,
-                                                             innertube::ClientConfig config = {});
+                                                             innertube::ClientConfig config = {},
+                                                             std::shared_ptr<innertube::AnswerCache> answers = nullptr);
 
     // The mode text.
     std::string_view name() const override { return m_mode; }
@@ -71,6 +73,9 @@ CatalogResult<std::unique_ptr<LiveCatalogBackend>> start_live_backend();
 
 // The fetch worker's seam: a factory that starts a LiveBackend with
 // NullBotguard and this client configuration (the platform by default).
+// Every backend it starts shares one answer cache, so that the worker's
+// primary backend and its enrichment client ask for a video's watch page or
+// a search once.
 LiveBackendFactory live_backend_factory(innertube::ClientConfig config = {});
 
 }  // namespace sarn

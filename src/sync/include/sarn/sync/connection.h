@@ -109,6 +109,8 @@ public:
     const std::string& local_name() const { return m_local_name; }
     std::int32_t peer_version() const { return m_peer_version; }
     bool peer_authorized() const { return m_peer_authorized; }
+    // The name in the peer's last Authorized notice; empty before one.
+    const std::string& peer_name() const { return m_peer_name; }
     std::uint32_t next_stream_id() const { return m_next_stream_id; }
     std::size_t open_streams() const { return m_streams.open_streams(); }
     std::uint64_t pings_answered() const { return m_pings_answered; }
@@ -139,6 +141,7 @@ private:
     std::int32_t m_peer_version = 0;
     std::uint32_t m_next_stream_id = 0;
     bool m_peer_authorized = false;
+    std::string m_peer_name;
     std::uint64_t m_pings_answered = 0;
     StreamReassembler m_streams;
     SyncBytes m_frame;

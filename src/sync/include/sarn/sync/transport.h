@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "sarn/sync/connection.h"
 #include "sarn/sync/error.h"
@@ -28,6 +29,12 @@ public:
                                                                const PeerDescriptor& descriptor) = 0;
     virtual void forget_peer(std::string_view peer_id) = 0;
     virtual std::optional<PeerDescriptor> peer_route(std::string_view peer_id) const = 0;
+    // The name the device announced when it was last paired; none when it
+    // announced none (or the transport has no names).
+    virtual std::optional<std::string> announced_name(std::string_view peer_id) const {
+        (void)peer_id;
+        return std::nullopt;
+    }
 };
 
 class GrayjaySyncTransport final : public SyncTransport {
@@ -44,6 +51,7 @@ public:
                                                        const PeerDescriptor& descriptor) override;
     void forget_peer(std::string_view peer_id) override;
     std::optional<PeerDescriptor> peer_route(std::string_view peer_id) const override;
+    std::optional<std::string> announced_name(std::string_view peer_id) const override;
 
     const SyncTransportConfig& config() const { return m_config; }
     // Test seam: shorter time-outs.
@@ -52,6 +60,7 @@ public:
 private:
     std::expected<SyncSession, DeviceSyncError> connect_known(std::string_view peer_id);
     SyncTransportConfig m_config;
+    std::unordered_map<std::string, std::string> m_announced;  // peer id → name announced at pairing
 };
 
 // Whole seconds since the Unix epoch, 0 before it.

@@ -48,7 +48,9 @@ std::optional<std::expected<SarnOperation, std::string>> decode_operation(std::s
 vorn_actions::resource::EffectClass operation_effect_class(const SarnOperation& operation);
 
 // The comment's key in the library document: the video id, "#" and 16 hex
-// digits of FNV-1a-64 over the video id and the comment's texts.
+// digits of FNV-1a-64 over the video id, the author, the initials and the
+// text, each followed by one 0xFF byte (not the relative time, which changes
+// from one fetch to the next).
 std::string comment_content_key(std::string_view video_id, const Comment& comment);
 
 // One resource, "sarn.app", built from the Library (its current route,

@@ -16,6 +16,8 @@ namespace sarn {
 
 // "{compact count} views", also for 0.
 std::string view_count_text(std::uint64_t count);
+// "{compact count} watching": the viewers of a live stream, also for 0.
+std::string watching_count_text(std::uint64_t count);
 // None for 0, else "{compact count} subscribers".
 std::optional<std::string> subscriber_count_text(std::uint64_t count);
 // The clock-style time code of max(seconds, 0) with the fraction dropped

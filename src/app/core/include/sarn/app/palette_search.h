@@ -35,15 +35,18 @@ struct PaletteEntry {
     friend bool operator==(const PaletteEntry&, const PaletteEntry&) = default;
 };
 
-// Where the palette's videos come from: a catalogue backend over a copy of
-// the Library, and whether crowd-sourced titles are shown.
+// Where the palette's videos come from: a catalogue backend over the
+// Library, and whether crowd-sourced titles are shown.
 struct PaletteSource {
     std::unique_ptr<CatalogBackend> backend;
     bool crowd_titles = false;
 };
 
-// The source the palette uses for a Library: an owned copy, crowd-sourced
-// titles when both DeArrow switches are on.
+// The source the palette uses for a Library, crowd-sourced titles when both
+// DeArrow switches are on. It reads the Library in place (a copy of ten
+// thousand videos per keystroke would cost more than the search) and answers
+// only the first 50 matches: use it while the Library lives unchanged, as
+// the overlay does while it is built.
 PaletteSource palette_source_for(const Library& library);
 
 // The video entries of the query (trimmed; the backend is not asked for a blank one).

@@ -138,8 +138,9 @@ Flex settings_switch_row(const vorn_ui::Theme& theme, std::string_view title, st
 
 // ---- videos ----
 // "{views} • {published}" without the parts that are missing: no view count
-// for 0 views, no date for a blank publication text.
-std::string video_meta_line(std::uint64_t views, std::string_view published);
+// for 0 views, no date for a blank publication text. The count of a live
+// video is its viewers: "{count} watching".
+std::string video_meta_line(std::uint64_t views, std::string_view published, bool live = false);
 // The card of the grids: thumbnail (169 high; progress 0.35 for the most
 // recently watched video) above the details (avatar and text block below
 // scale 1.5, LargeVideoMeta at 1.5 or more). Id "video_card_{id}", intent

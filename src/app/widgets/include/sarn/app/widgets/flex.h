@@ -22,7 +22,7 @@
 //   event                      condition                       effect
 //   pointer moved              inside bounds differs from      hovered flips, redraw
 //                              hovered
-//   primary pressed            inside bounds, not handled      pressed
+//   primary pressed            inside bounds, not handled      pressed; asks for the focus
 //   primary released           pressed, inside bounds, not     emit; handled = emitted
 //                              handled
 //   primary released           (always)                        pressed cleared, redraw
@@ -139,6 +139,7 @@ public:
     template <WidgetValue W>
     Flex children_from(std::vector<W> widgets) && {
         for (auto& w : widgets) m_children.push_back(std::make_unique<W>(std::move(w)));
+        m_sync_listed = false;
         return std::move(*this);
     }
 
@@ -179,6 +180,9 @@ public:
     Flex with_block(bool block) &&;
     // A grid of as many columns of at least `width` as fit, sharing the rest.
     Flex with_min_track(float width) &&;
+    // A Flex without children keeps this width / height ratio: with its
+    // width fixed, its height follows.
+    Flex with_aspect_ratio(float ratio) &&;
     Flex with_cross_align(FlexAlign align) &&;
     Flex with_main_align(FlexAlign align) &&;
     // Covers the parent and takes every event the parent receives.
@@ -198,6 +202,7 @@ public:
     FlexSize height() const { return m_height; }
     std::optional<float> max_width() const { return m_max_width; }
     std::optional<float> min_track() const { return m_min_track; }
+    std::optional<float> aspect_ratio() const { return m_aspect_ratio; }
     float gap() const { return m_gap; }
     float grow() const { return m_grow; }
     const Padding& padding() const { return m_padding; }
@@ -222,7 +227,9 @@ public:
     bool emit_intent();
 
     // ---- Widget ----
+    // Syncs the children that still want it; after the first sync only those.
     void sync(vorn_ui::widget::RuntimeState& state) override;
+    bool wants_sync() const override { return !m_sync_listed || !m_syncing.empty(); }
     vorn_ui::widget::NodeId build_layout(vorn_ui::widget::LayoutContext& cx) override;
     void apply_layout(const vorn_ui::layout::LayoutTree& tree, vorn_ui::widget::NodeId node,
                       vorn_ui::Point origin) override;
@@ -239,6 +246,10 @@ public:
     bool is_focusable() const override { return has_action(); }
     void set_focus(bool focused) override;
     bool has_focus() const override { return m_focused; }
+    // A control held down stays held when the page is built anew before the
+    // button comes up (a result that lands mid-click), so the click still counts.
+    std::optional<std::string> get_state() const override;
+    void set_state(std::string_view state) override;
     std::optional<vorn_ui::AccessNode> accessibility() const override;
     bool perform_action(vorn_ui::AccessRequest request) override;
     std::optional<vorn_ui::ControlInvocation> take_control_invocation() override;
@@ -259,13 +270,17 @@ private:
     void paint_background(vorn_ui::Scene& scene, const vorn_ui::Affine& transform, const Background& background) const;
     void dispatch_to_children(const vorn_ui::Event& event, vorn_ui::widget::EventContext& cx,
                               std::span<const vorn_ui::widget::NodeId> nodes);
-    void handle_own_event(const vorn_ui::Event& event, vorn_ui::widget::EventContext& cx);
+    void handle_own_event(const vorn_ui::Event& event, vorn_ui::widget::EventContext& cx,
+                          vorn_ui::widget::NodeId node);
     void set_hovered(bool hovered);
 
     std::optional<Background> m_background;
     std::optional<Background> m_hover_background;
     std::optional<ControlIntent> m_intent;
     std::vector<vorn_ui::widget::WidgetPtr> m_children;
+    // The children that still want sync, by index; listed on the first sync.
+    std::vector<std::size_t> m_syncing;
+    bool m_sync_listed = false;
     std::optional<ActionEmitter> m_emitter;
     std::optional<std::string> m_label;
     std::optional<std::string> m_action_label;
@@ -274,6 +289,7 @@ private:
     std::optional<float> m_min_height;
     std::optional<float> m_max_width;
     std::optional<float> m_min_track;
+    std::optional<float> m_aspect_ratio;
     FlexSize m_width;
     FlexSize m_height;
     Padding m_padding;

@@ -25,6 +25,7 @@ public:
     float height() const { return m_height; }
 
     void sync(vorn_ui::widget::RuntimeState& state) override;
+    bool wants_sync() const override { return awaits_image(m_store, m_image_url, m_image); }
     vorn_ui::widget::NodeId build_layout(vorn_ui::widget::LayoutContext& cx) override;
     void draw(vorn_ui::Scene& scene, const vorn_ui::Affine& transform, vorn_ui::widget::DrawContext& cx) override;
     std::string_view type_name() const override { return "ImageBox"; }

@@ -40,6 +40,12 @@ protected:
     // repainted.
     void fetch_image(const ImageStoreHandle& store, const std::string& address,
                      std::optional<vorn_ui::ImageRef>& image);
+    // Whether fetch_image may still bring an image (wants_sync of a leaf
+    // whose sync is only that fetch).
+    static bool awaits_image(const ImageStoreHandle& store, const std::string& address,
+                             const std::optional<vorn_ui::ImageRef>& image) {
+        return !image && store && !address.empty();
+    }
     void request_redraw() { m_needs_redraw = true; }
 
     vorn_ui::Rect m_bounds;

@@ -7,7 +7,8 @@
 // Input: a pointer move sets hovered from the position; a primary release
 // over the switch (the release's own position counts) that nothing handled
 // yet emits, requests focus for the switch's node and marks the event
-// handled. Presses are not tracked. Other events are ignored.
+// handled. Presses are not tracked. Space or Enter pressed while the switch
+// has the focus emits and marks the key handled. Other events are ignored.
 //
 // Interface thread only.
 

@@ -1,6 +1,6 @@
 #pragma once
 // Thumbnail: a video's (or playlist's) picture in a full-width box of a
-// fixed height, with a seeded play placeholder until the picture arrives, a
+// fixed height (or of a fixed shape, its height following its width), with a seeded play placeholder until the picture arrives, a
 // "LIVE" or duration badge in the lower right corner and an optional watch
 // progress strip along the bottom. Ignores input.
 //
@@ -25,6 +25,8 @@ public:
     Thumbnail(std::string seed, std::uint32_t duration_secs);
     Thumbnail with_image(ImageStoreHandle store, std::string image_url) &&;
     Thumbnail with_height(float height) &&;
+    // The box keeps this width / height ratio instead of a fixed height.
+    Thumbnail with_aspect_ratio(float ratio) &&;
     Thumbnail with_live(bool live) &&;
     // The watched fraction, 0 to 1; none draws no strip.
     Thumbnail with_progress(std::optional<float> progress) &&;
@@ -36,6 +38,7 @@ public:
     const std::string& image_url() const { return m_image_url; }
     std::uint32_t duration() const { return m_duration; }
     float height() const { return m_height; }
+    std::optional<float> aspect_ratio() const { return m_aspect_ratio; }
     bool live() const { return m_live; }
     std::optional<float> progress() const { return m_progress; }
     bool shows_time_badge() const { return m_time_badge; }
@@ -44,6 +47,7 @@ public:
     std::optional<std::string> badge_text() const;
 
     void sync(vorn_ui::widget::RuntimeState& state) override;
+    bool wants_sync() const override { return awaits_image(m_store, m_image_url, m_image); }
     vorn_ui::widget::NodeId build_layout(vorn_ui::widget::LayoutContext& cx) override;
     void draw(vorn_ui::Scene& scene, const vorn_ui::Affine& transform, vorn_ui::widget::DrawContext& cx) override;
     std::string_view type_name() const override { return "Thumbnail"; }
@@ -53,6 +57,7 @@ private:
     std::string m_seed;
     std::string m_image_url;
     std::optional<float> m_progress;
+    std::optional<float> m_aspect_ratio;
     std::optional<vorn_ui::ImageRef> m_image;
     std::uint32_t m_duration;
     float m_height = kDefaultHeight;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <variant>
 
 #include <fmt/format.h>
 
@@ -324,39 +325,62 @@ TEST(KeptData, AHistoryThatCouldNotBeOpenedStaysSaidAndKeepsItsRecords) {
 
 TEST(KeptData, TheSamplesFirstChangeKeepsItsLists) {
     const Library sample = Library::sample();
+    ASSERT_GE(sample.videos.size(), 6u);
+    // The sample subscribes to channels but likes and queues nothing; a
+    // catalogue that shows likes and a queue before the document holds any
+    // is made here from it.
+    const std::vector<std::string> shown_likes = {sample.videos[1].id, sample.videos[2].id};
+    const std::vector<std::string> shown_queue = {sample.videos[3].id, sample.videos[4].id};
+    auto show_lists = [&](SarnApp& app) {
+        app.library_mut().likes = shown_likes;
+        app.library_mut().queue = shown_queue;
+    };
     const std::string sample_channel = sample.subscriptions.front();
-    const std::string other_channel = "UCnew";
+    const std::string other = sample.videos[5].id;
+    const long subs = static_cast<long>(sample.subscriptions.size());
+    const long likes = static_cast<long>(shown_likes.size());
+    const long queue = static_cast<long>(shown_queue.size());
+    // A page control's intent, or the runtime's own action surfaces (the
+    // action search, device sync), which write without the root's help.
+    using Change = std::variant<ControlIntent, SarnAction>;
     const struct {
         const char* name;
-        bool through_runtime;  // the runtime's own surfaces, not a page control
-        SarnAction change;
-        std::size_t subscriptions;
+        Change change;
+        long subscriptions, likes, queue;  // the list lengths after the change
     } cases[] = {
-        {"subscribe from a page", false, action::SetSubscription{other_channel, true}, 4},
-        {"unsubscribe from a page", false, action::SetSubscription{sample_channel, false}, 2},
-        {"subscribe from the action search", true, action::SetSubscription{other_channel, true}, 4},
-        {"unsubscribe from the action search", true, action::SetSubscription{sample_channel, false}, 2},
-        {"a like leaves the subscriptions", true, action::SetVideoLiked{sample.videos[0].id, true}, 3},
+        {"subscribe from a page", intent::ToggleSubscription{"UCnew"}, subs + 1, likes, queue},
+        {"unsubscribe from a page", intent::ToggleSubscription{sample_channel}, subs - 1, likes, queue},
+        {"subscribe from the action search", action::SetSubscription{"UCnew", true}, subs + 1, likes, queue},
+        {"unsubscribe from the action search", action::SetSubscription{sample_channel, false}, subs - 1, likes, queue},
+        {"like from a page", intent::ToggleLike{other}, subs, likes + 1, queue},
+        {"unlike from a page", intent::ToggleLike{shown_likes.front()}, subs, likes - 1, queue},
+        {"like from the action search", action::SetVideoLiked{other, true}, subs, likes + 1, queue},
+        {"queue from the action search", action::SetQueueMembership{other, true}, subs, likes, queue + 1},
+        {"unqueue from the action search", action::SetQueueMembership{shown_queue.front(), false}, subs, likes, queue - 1},
+    };
+    auto expect_lists = [](const Library& library, const auto& c) {
+        EXPECT_EQ(static_cast<long>(library.subscriptions.size()), c.subscriptions);
+        EXPECT_EQ(static_cast<long>(library.likes.size()), c.likes);
+        EXPECT_EQ(static_cast<long>(library.queue.size()), c.queue);
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         RootHarness h(SarnApp::create(test::quiet_options()).with_route(Route::watch(sample.videos[0].id)));
+        show_lists(h.app());
         h.frame();
-        if (c.through_runtime) {
-            h.apply_shared(c.change);
+        if (const auto* control = std::get_if<ControlIntent>(&c.change)) {
+            h.run({*control});
         } else {
-            const auto& sub = std::get<action::SetSubscription>(c.change);
-            const bool toggle = h.app().library().is_subscribed(sub.channel_id) != sub.subscribed;
-            ASSERT_TRUE(toggle);
-            h.run({intent::ToggleSubscription{sub.channel_id}});
+            h.apply_shared(std::get<SarnAction>(c.change));
         }
         h.frame();
         h.frame();
-        EXPECT_EQ(h.app().library().subscriptions.size(), c.subscriptions);
-        // After a restart, from the document alone.
+        expect_lists(h.app().library(), c);
+        // After a restart over the same catalogue, from the document alone.
         SarnApp restarted = SarnApp::create(test::quiet_options());
+        show_lists(restarted);
         (void)restarted.load_shared_state(h.document());
-        EXPECT_EQ(restarted.library().subscriptions.size(), c.subscriptions);
+        expect_lists(restarted.library(), c);
     }
 }
 

@@ -219,6 +219,7 @@ int main() {
     }
     const double program_cpu = sarn::bench::cpu_seconds(live->pid()) - cpu_before;
     live->stop();
+    const std::string complaints = vorn_test::gstreamer_complaints(live->standard_error());
 
     // The floor: the media framework alone decoding the same clip in real time.
     double gst_cpu = 0;
@@ -253,5 +254,7 @@ int main() {
                "ratio {:.2f}x; goal under 1.5x: {}\n",
                kPlaySeconds, program_cpu, gst_cpu, gst_cpu > 0 ? program_cpu / gst_cpu : 0.0,
                gst_cpu > 0 && program_cpu / gst_cpu < 1.5 ? "met" : "NOT MET");
+    fmt::print("  GStreamer CRITICAL or WARNING lines while the clip played: {}\n{}", complaints.empty() ? "none" : "",
+               complaints);
     return 0;
 }

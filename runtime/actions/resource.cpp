@@ -180,6 +180,15 @@ const Resource* find_resource_deep(std::span<const Resource> roots, std::string_
   return nullptr;
 }
 
+std::uint32_t operation_type_of(std::span<const Resource> roots, const ActionAddress& address) {
+  if (const Resource* resource = find_resource_deep(roots, address.resource)) {
+    if (const ActionSpec* spec = resource->find_action(address.action); spec != nullptr && spec->contract()) {
+      return static_cast<std::uint32_t>(spec->contract()->effect);
+    }
+  }
+  return static_cast<std::uint32_t>(EffectClass::BeyondView);
+}
+
 std::optional<ActionBinding> ActionBinding::unit_for(const Resource& resource, std::string_view action) {
   return static_json(resource, action, nlohmann::json::object());
 }

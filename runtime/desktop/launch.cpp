@@ -281,12 +281,7 @@ private:
             }
             const auto kinds = m_root.operation_kinds();
             if (std::find(kinds.begin(), kinds.end(), encoded->kind) != kinds.end()) {
-                std::uint32_t type = 1;
-                if (const auto* res = vorn_actions::resource::find_resource_deep(roots, inv.address.resource)) {
-                    if (const auto* spec = res->find_action(inv.address.action); spec != nullptr && spec->contract()) {
-                        type = static_cast<std::uint32_t>(spec->contract()->effect);
-                    }
-                }
+                const std::uint32_t type = vorn_actions::resource::operation_type_of(roots, inv.address);
                 const auto result = m_root.perform_operation(OperationRequest{type, encoded->kind, encoded->payload});
                 if (result.status == OperationResult::Status::Failed) {
                     vorn_log::warn(kLog, "operation failed", {{"kind", encoded->kind}, {"error", result.error}});

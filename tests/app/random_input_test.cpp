@@ -340,12 +340,7 @@ private:
             if (!encoded) continue;
             const auto kinds = m_app.operation_kinds();
             if (std::find(kinds.begin(), kinds.end(), encoded->kind) != kinds.end()) {
-                std::uint32_t type = 1;
-                if (const auto* res = vorn_actions::resource::find_resource_deep(roots, invocation->address.resource)) {
-                    if (const auto* spec = res->find_action(invocation->address.action); spec && spec->contract()) {
-                        type = static_cast<std::uint32_t>(spec->contract()->effect);
-                    }
-                }
+                const std::uint32_t type = vorn_actions::resource::operation_type_of(roots, invocation->address);
                 (void)m_app.perform_operation(vorn_ui::OperationRequest{type, encoded->kind, encoded->payload});
             } else if (m_registry.has_namespace(encoded->kind)) {
                 auto context = vorn_actions::ActionContext::describe(encoded->payload, std::string(kApplicationId),

@@ -17,6 +17,12 @@ bool same_video_ids(const std::vector<Video>& videos, const std::vector<std::str
            });
 }
 
+void copy_video_ids(const std::vector<Video>& videos, std::vector<std::string>& ids) {
+    ids.clear();
+    ids.reserve(videos.size());
+    for (const Video& video : videos) ids.push_back(video.id);
+}
+
 }  // namespace
 
 bool DocumentMark::matches(automerge::Document& document) const {
@@ -41,9 +47,7 @@ bool SharedProjectionMemo::current(automerge::Document& document, const Library&
 
 void SharedProjectionMemo::remember(automerge::Document& document, const Library& library) {
     m_document.mark(document);
-    m_video_ids.clear();
-    m_video_ids.reserve(library.videos.size());
-    for (const Video& video : library.videos) m_video_ids.push_back(video.id);
+    copy_video_ids(library.videos, m_video_ids);
     m_likes = library.likes;
     m_comment_likes = library.comment_likes;
     m_subscriptions = library.subscriptions;
@@ -58,13 +62,8 @@ bool LikesProjectionMemo::stale(const Library& library) const {
 }
 
 void LikesProjectionMemo::remember(const Library& library) {
-    auto ids = [](const std::vector<Video>& videos, std::vector<std::string>& out) {
-        out.clear();
-        out.reserve(videos.size());
-        for (const Video& video : videos) out.push_back(video.id);
-    };
-    ids(library.videos, m_video_ids);
-    ids(library.kept_videos, m_kept_ids);
+    copy_video_ids(library.videos, m_video_ids);
+    copy_video_ids(library.kept_videos, m_kept_ids);
     m_likes = library.likes;
     m_valid = true;
 }

@@ -163,6 +163,11 @@ struct Resource {
 // The resource with this address anywhere in the trees, depth first in order.
 const Resource* find_resource_deep(std::span<const Resource> roots, std::string_view id);
 
+// The operation type an invoked action of the trees is performed with: the
+// effect class its contract declares, or BeyondView (1) when it declares
+// none or is not in the trees.
+std::uint32_t operation_type_of(std::span<const Resource> roots, const ActionAddress& address);
+
 // One activation of a bound control, arguments already checked.
 struct ControlInvocation {
   ActionAddress address;
